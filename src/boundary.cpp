@@ -1,0 +1,353 @@
+#include "boundary.hpp"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <new>
+
+#include "compat.hpp"
+
+namespace _tarnu {
+
+// ---------------------------------------------------------------------------
+// Internal faults.
+
+Fault::Fault(std::string message, std::source_location where) : message_(std::move(message)) {
+  std::fprintf(stderr, "tarnu: internal fault in thread %ld at %s:%u:%u (%s):\n%s\n",
+               static_cast<long>(syscall(SYS_gettid)), where.file_name(), where.line(),
+               where.column(), where.function_name(), message_.c_str());
+}
+
+namespace {
+
+constexpr const char panic_exception_doc[] =
+    "Raised when native code called from Python fails in a way it cannot recover from:\n"
+    "a broken internal invariant, reported on standard error where it happened.\n"
+    "\n"
+    "Like SystemExit, it derives from BaseException rather than Exception, so that it\n"
+    "typically propagates all the way through the stack and makes the interpreter exit.";
+
+PyObject* panic_type = nullptr;  // strong reference, kept for the process
+
+[[gnu::cold, noreturn]] void abort_uncaught() noexcept {
+  std::fputs("uncaught panic at ffi boundary\n", stderr);
+  std::fflush(stderr);
+  std::abort();
+}
+
+// Raises PanicException(message). An exception that is already pending is
+// kept as the new one's __context__ rather than overwritten.
+[[gnu::cold]] void raise_panic(std::string_view message) noexcept {
+  PyObject* pending = PyErr_GetRaisedException();  // new reference or nullptr
+  PyObject* type = panic_exception_type();
+  if (type == nullptr) {
+    Py_XDECREF(pending);
+    return;
+  }
+  Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                "replace"));
+  Ref exception(text ? PyObject_CallOneArg(type, text.get()) : nullptr);
+  if (!exception) {
+    Py_XDECREF(pending);
+    return;
+  }
+  if (pending != nullptr) PyException_SetContext(exception.get(), pending);  // steals
+  PyErr_SetRaisedException(exception.release());
+}
+
+}  // namespace
+
+PyObject* panic_exception_type() noexcept {
+  if (panic_type == nullptr) {
+    panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_exception_doc,
+                                           PyExc_BaseException, nullptr);
+  }
+  return panic_type;
+}
+
+PyObject* raise_current_exception() noexcept {
+  try {
+    try {
+      throw;
+    } catch (const Fault& fault) {
+      raise_panic(fault.what());  // already reported when it was made
+    } catch (const std::bad_alloc&) {
+      PyErr_NoMemory();
+    } catch (const std::exception& error) {
+      raise_panic(Fault(error.what()).what());
+    } catch (...) {
+      raise_panic(Fault("unknown internal fault").what());
+    }
+  } catch (...) {
+    abort_uncaught();
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Binding.
+
+namespace {
+
+using std::string_view;
+
+int as_int(std::size_t n) { return static_cast<int>(n); }
+
+[[gnu::cold, gnu::noinline]] void raise_too_many(string_view function, std::size_t n,
+                                                 Py_ssize_t given) {
+  PyErr_Format(PyExc_TypeError, "%.*s() takes %zu positional arguments but %zd %s given",
+               as_int(function.size()), function.data(), n, given,
+               given == 1 ? "was" : "were");
+}
+
+[[gnu::cold, gnu::noinline]] void raise_multiple(string_view function, string_view parameter) {
+  PyErr_Format(PyExc_TypeError, "%.*s() got multiple values for argument '%.*s'",
+               as_int(function.size()), function.data(), as_int(parameter.size()),
+               parameter.data());
+}
+
+[[gnu::cold, gnu::noinline]] void raise_unexpected(string_view function, PyObject* keyword) {
+  PyErr_Format(PyExc_TypeError, "%.*s() got an unexpected keyword argument '%S'",
+               as_int(function.size()), function.data(), keyword);
+}
+
+// "'a'", "'a' and 'b'", "'a', 'b', and 'c'"
+[[gnu::cold, gnu::noinline]] void raise_missing(string_view function,
+                                                const string_view* parameters, std::size_t n,
+                                                PyObject* const* slots) {
+  std::size_t missing = 0;
+  for (std::size_t i = 0; i < n; ++i) missing += slots[i] == nullptr;
+  std::string list;
+  std::size_t listed = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (slots[i] != nullptr) continue;
+    if (listed > 0) {
+      if (missing > 2) list += ",";
+      list += listed + 1 == missing ? " and " : " ";
+    }
+    list += "'";
+    list += parameters[i];
+    list += "'";
+    ++listed;
+  }
+  PyErr_Format(PyExc_TypeError, "%.*s() missing %zu required positional %s: %s",
+               as_int(function.size()), function.data(), missing,
+               missing == 1 ? "argument" : "arguments", list.c_str());
+}
+
+}  // namespace
+
+bool detail::bind_slow(string_view function, const string_view* parameters, std::size_t n,
+                       PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                       PyObject** slots) noexcept {
+  if (nargs > static_cast<Py_ssize_t>(n)) {
+    raise_too_many(function, n, nargs);
+    return false;
+  }
+  for (std::size_t i = 0; i < n; ++i) slots[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;
+
+  const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
+    Py_ssize_t length = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(keyword, &length);
+    if (text == nullptr) PyErr_Clear();  // not UTF-8: matches no parameter
+    std::size_t i = 0;
+    while (text != nullptr && i < n && parameters[i] != string_view(text, static_cast<std::size_t>(length))) ++i;
+    if (text == nullptr || i == n) {
+      raise_unexpected(function, keyword);
+      return false;
+    }
+    if (slots[i] != nullptr) {
+      raise_multiple(function, parameters[i]);
+      return false;
+    }
+    slots[i] = args[nargs + k];
+  }
+
+  for (std::size_t i = static_cast<std::size_t>(nargs); i < n; ++i) {
+    if (slots[i] == nullptr) {
+      raise_missing(function, parameters, n, slots);
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Conversion.
+
+namespace {
+
+// A PanicException raised in Python code (say in a __float__) is not an
+// argument error: the fault goes on, with the same message.
+[[gnu::cold, noreturn]] void resume_panic(PyObject* exception) {
+  Ref message(PyObject_Str(exception));
+  const char* text = message ? PyUnicode_AsUTF8(message.get()) : nullptr;
+  std::string resumed = text != nullptr ? text : "PanicException";
+  PyErr_Clear();
+  std::fputs("tarnu: a PanicException raised in Python code is resumed as an internal fault.\n"
+             "Python stack trace below:\n",
+             stderr);
+  PyErr_SetRaisedException(exception);  // steals
+  PyErr_PrintEx(0);
+  throw Fault(std::move(resumed));
+}
+
+// TypeError("argument 'lat1': <the conversion's message>"), keeping the
+// conversion error's own __cause__ and suppressing its context.
+[[gnu::cold]] PyObject* argument_error(string_view parameter, PyObject* conversion_error) {
+  Ref message(PyUnicode_FromFormat("argument '%.*s': %S", as_int(parameter.size()),
+                                   parameter.data(), conversion_error));
+  if (!message) return nullptr;
+  PyObject* error = PyObject_CallOneArg(PyExc_TypeError, message.get());
+  if (error != nullptr) PyException_SetCause(error, PyException_GetCause(conversion_error));
+  return error;
+}
+
+}  // namespace
+
+bool detail::to_double_slow(PyObject* object, string_view parameter, double& out) {
+  const double value = PyFloat_AsDouble(object);
+  if (value != -1.0 || !PyErr_Occurred()) [[likely]] {
+    out = value;
+    return true;
+  }
+  Ref error(PyErr_GetRaisedException());
+  PyObject* panic = panic_exception_type();
+  if (panic == nullptr) return false;
+  if (PyErr_GivenExceptionMatches(error.get(), panic)) resume_panic(error.release());
+  if (Py_IS_TYPE(error.get(), reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) {
+    PyObject* wrapped = argument_error(parameter, error.get());
+    if (wrapped == nullptr) return false;
+    error = Ref(wrapped);
+  }
+  PyErr_SetRaisedException(error.release());
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Results.
+
+PyObject* make_tuple(double first, double second) noexcept {
+  Ref a(PyFloat_FromDouble(first));
+  if (!a) return nullptr;
+  Ref b(PyFloat_FromDouble(second));
+  if (!b) return nullptr;
+  PyObject* tuple = PyTuple_New(2);
+  if (tuple == nullptr) return nullptr;
+  PyTuple_SET_ITEM(tuple, 0, a.release());
+  PyTuple_SET_ITEM(tuple, 1, b.release());
+  return tuple;
+}
+
+PyObject* make_tuple(double first, double second, double third) noexcept {
+  Ref a(PyFloat_FromDouble(first));
+  if (!a) return nullptr;
+  Ref b(PyFloat_FromDouble(second));
+  if (!b) return nullptr;
+  Ref c(PyFloat_FromDouble(third));
+  if (!c) return nullptr;
+  PyObject* tuple = PyTuple_New(3);
+  if (tuple == nullptr) return nullptr;
+  PyTuple_SET_ITEM(tuple, 0, a.release());
+  PyTuple_SET_ITEM(tuple, 1, b.release());
+  PyTuple_SET_ITEM(tuple, 2, c.release());
+  return tuple;
+}
+
+namespace {
+
+constexpr const char* key_names[] = {"lat1", "lon1", "lat2", "lon2", "s12", "azi1",
+                                     "azi2", "a12",  "m12",  "M12",  "M21", "S12"};
+constexpr std::size_t key_count = std::size(key_names);
+PyObject* key_objects[key_count] = {};  // interned, kept for the process
+
+// Borrowed reference to the key's str, or nullptr with an exception set.
+PyObject* key_object(Key key) noexcept {
+  const auto i = static_cast<std::size_t>(key);
+  if (key_objects[i] == nullptr) key_objects[i] = PyUnicode_InternFromString(key_names[i]);
+  return key_objects[i];
+}
+
+}  // namespace
+
+PyObject* make_dict(std::initializer_list<Entry> entries) noexcept {
+  Ref dict(PyDict_New());
+  if (!dict) return nullptr;
+  for (const Entry& entry : entries) {
+    PyObject* key = key_object(entry.key);
+    if (key == nullptr) return nullptr;
+    Ref value(PyFloat_FromDouble(entry.value));
+    if (!value || PyDict_SetItem(dict.get(), key, value.get()) < 0) return nullptr;
+  }
+  return dict.release();
+}
+
+// ---------------------------------------------------------------------------
+// Registration.
+
+void raise_type_mismatch(PyObject* value, const char* target) {
+  Ref name(PyType_GetQualName(Py_TYPE(value)));
+  if (!name) return;
+  PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), target);
+}
+
+namespace {
+
+PyObject* interned(PyObject*& slot, const char* text) {
+  if (slot == nullptr) slot = PyUnicode_InternFromString(text);
+  return slot;
+}
+
+PyObject* all_string = nullptr;
+PyObject* name_string = nullptr;
+
+}  // namespace
+
+bool add_to_module(PyObject* module, PyObject* name, PyObject* object) {
+  PyObject* all = interned(all_string, "__all__");
+  if (all == nullptr) return false;
+  Ref list(PyObject_GetAttr(module, all));
+  if (!list) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+    PyErr_Clear();
+    list = Ref(PyList_New(0));
+    if (!list || PyObject_SetAttr(module, all, list.get()) < 0) return false;
+  } else if (!PyList_Check(list.get())) {
+    raise_type_mismatch(list.get(), "PyList");
+    return false;
+  }
+  if (PyList_Append(list.get(), name) < 0) {
+    PyErr_Clear();
+    throw Fault("could not append __name__ to __all__");
+  }
+  return PyObject_SetAttr(module, name, object) == 0;
+}
+
+bool add_functions(PyObject* module, const PyMethodDef* definitions, std::size_t count) {
+  Ref module_name(PyModule_GetNameObject(module));
+  if (!module_name) return false;
+  PyObject* name_attribute = interned(name_string, "__name__");
+  if (name_attribute == nullptr) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    // The function object points at its definition for as long as it lives,
+    // which is the rest of the process: the copy is never freed.
+    auto* definition = new PyMethodDef(definitions[i]);
+    Ref function(PyCMethod_New(definition, module, module_name.get(), nullptr));
+    if (!function) return false;
+    Ref name(PyObject_GetAttr(function.get(), name_attribute));
+    if (!name) return false;
+    if (!PyUnicode_Check(name.get())) {
+      raise_type_mismatch(name.get(), "PyString");
+      return false;
+    }
+    if (!add_to_module(module, name.get(), function.get())) return false;
+  }
+  return true;
+}
+
+}  // namespace _tarnu

@@ -1,0 +1,207 @@
+// The call boundary shared by every Python function of the module: argument
+// binding and conversion, result objects, Python exceptions and internal
+// faults.
+//
+// A function body reads the same four steps everywhere: its
+// FunctionDescription, one `parse` call that binds and converts the
+// arguments (returning false with the exception set), one call into the
+// core, and one `make_*` call for the result. Bodies run inside `call`, the
+// only place where C++ exceptions are caught and turned into Python ones.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <exception>
+#include <initializer_list>
+#include <source_location>
+#include <string>
+#include <string_view>
+
+namespace _tarnu {
+
+// ---------------------------------------------------------------------------
+// Owning handle for one new reference.
+
+class Ref {
+ public:
+  Ref() noexcept = default;
+  explicit Ref(PyObject* new_reference) noexcept : ptr_(new_reference) {}
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  Ref(Ref&& other) noexcept : ptr_(other.release()) {}
+  Ref& operator=(Ref&& other) noexcept {
+    Ref(std::move(other)).swap(*this);
+    return *this;
+  }
+  ~Ref() { Py_XDECREF(ptr_); }
+
+  PyObject* get() const noexcept { return ptr_; }
+  PyObject* release() noexcept {
+    PyObject* p = ptr_;
+    ptr_ = nullptr;
+    return p;
+  }
+  explicit operator bool() const noexcept { return ptr_ != nullptr; }
+  void swap(Ref& other) noexcept { std::swap(ptr_, other.ptr_); }
+
+ private:
+  PyObject* ptr_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// Internal faults: a broken invariant inside native code. Constructing one
+// writes its report (thread, source location, message) to standard error at
+// once; `call` raises it in Python as PanicException.
+
+class Fault : public std::exception {
+ public:
+  explicit Fault(std::string message,
+                 std::source_location where = std::source_location::current());
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+// The PanicException type, created on first need and kept for the process.
+// Returns a borrowed reference, or nullptr with an exception set.
+PyObject* panic_exception_type() noexcept;
+
+// Turns the C++ exception being handled into a Python exception and returns
+// nullptr. Must be called from a catch block.
+[[gnu::cold]] PyObject* raise_current_exception() noexcept;
+
+// Runs a function body: its result (a new reference, or nullptr with a
+// Python exception set) passes through; any C++ exception becomes a Python
+// one. Nothing escapes: a failure of the translation itself aborts.
+template <class Body>
+inline PyObject* call(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return raise_current_exception();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Argument binding.
+
+// The static description of a function's parameters, all of them required
+// and positional-or-keyword.
+template <std::size_t N>
+struct FunctionDescription {
+  std::string_view name;
+  std::array<std::string_view, N> parameters;
+};
+
+namespace detail {
+
+// Binds a call to the parameters, filling slots[0..n) with borrowed
+// references, or raises TypeError. Used when the call is not simply n
+// positional arguments.
+bool bind_slow(std::string_view function, const std::string_view* parameters, std::size_t n,
+               PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+               PyObject** slots) noexcept;
+
+// Converts a non-float object, wrapping a TypeError with the parameter name.
+bool to_double_slow(PyObject* object, std::string_view parameter, double& out);
+
+}  // namespace detail
+
+// Converts one bound argument to a double: an exact float is read directly,
+// anything else goes through the interpreter's float conversion.
+inline bool to_double(PyObject* object, std::string_view parameter, double& out) {
+  if (PyFloat_CheckExact(object)) [[likely]] {
+    out = PyFloat_AS_DOUBLE(object);
+    return true;
+  }
+  return detail::to_double_slow(object, parameter, out);
+}
+
+// Binds the arguments (borrowed references, nothing allocated). The common
+// call of exactly N positional arguments uses the argument array itself.
+template <std::size_t N>
+inline bool bind(const FunctionDescription<N>& description, PyObject* const* args,
+                 Py_ssize_t nargs, PyObject* kwnames, std::array<PyObject*, N>& slots) noexcept {
+  if (kwnames == nullptr && nargs == static_cast<Py_ssize_t>(N)) [[likely]] {
+    for (std::size_t i = 0; i < N; ++i) slots[i] = args[i];
+    return true;
+  }
+  return detail::bind_slow(description.name, description.parameters.data(), N, args, nargs,
+                           kwnames, slots.data());
+}
+
+// Binds the arguments, then converts them to doubles in parameter order;
+// the first failure ends it.
+template <std::size_t N>
+inline bool parse(const FunctionDescription<N>& description, PyObject* const* args,
+                  Py_ssize_t nargs, PyObject* kwnames, std::array<double, N>& out) {
+  std::array<PyObject*, N> slots;
+  if (!bind(description, args, nargs, kwnames, slots)) return false;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (!to_double(slots[i], description.parameters[i], out[i])) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Results. Each returns a new reference, or nullptr with the interpreter's
+// own exception (MemoryError when it is out of memory) set.
+
+inline PyObject* make_float(double value) noexcept { return PyFloat_FromDouble(value); }
+PyObject* make_tuple(double first, double second) noexcept;
+PyObject* make_tuple(double first, double second, double third) noexcept;
+
+// The keys of result dicts, the geodesy names; their str objects are
+// interned once and reused.
+enum class Key { lat1, lon1, lat2, lon2, s12, azi1, azi2, a12, m12, M12, M21, S12 };
+
+struct Entry {
+  Key key;
+  double value;
+};
+
+// A new dict with the entries inserted in the given order.
+PyObject* make_dict(std::initializer_list<Entry> entries) noexcept;
+
+// TypeError("'<type of value>' object cannot be converted to '<target>'"),
+// the one form of every type mismatch.
+[[gnu::cold]] void raise_type_mismatch(PyObject* value, const char* target);
+
+// ---------------------------------------------------------------------------
+// Registration.
+
+// The shape of every function that takes arguments.
+using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t,
+                                      PyObject*) noexcept;
+using NoargsFunction = PyObject* (*)(PyObject*, PyObject*) noexcept;
+
+inline PyMethodDef fastcall_method(const char* name, FastcallFunction function,
+                                      const char* doc) noexcept {
+  return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)),
+          METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
+inline PyMethodDef noargs_method(const char* name, NoargsFunction function,
+                                    const char* doc) noexcept {
+  return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)),
+          METH_NOARGS, doc};
+}
+
+// Adds `object` to `module` as the attribute `name` and appends the name to
+// the module's __all__, creating the list on first use.
+bool add_to_module(PyObject* module, PyObject* name, PyObject* object);
+
+// Creates a built-in function for each definition, in order, with the
+// submodule as __self__ and its name as __module__, and adds it.
+bool add_functions(PyObject* module, const PyMethodDef* definitions, std::size_t count);
+
+template <std::size_t N>
+bool add_functions(PyObject* module, const PyMethodDef (&definitions)[N]) {
+  return add_functions(module, definitions, N);
+}
+
+}  // namespace _tarnu

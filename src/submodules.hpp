@@ -1,0 +1,14 @@
+// Each submodule's register step adds its functions, in a fixed order, to
+// the (still empty) submodule object. One file per submodule defines it.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace _tarnu {
+
+bool register_distance(PyObject* module);
+bool register_geodesic(PyObject* module);
+bool register_units(PyObject* module);
+
+}  // namespace _tarnu
