@@ -179,7 +179,6 @@ def _blocks(reader: Iterator[list[str]], line_of: Callable[[], int]
 
 def _write_distances(source: IO[str], sink: IO[str], path: str, sphere: bool,
                      on_block: Callable[[], None]) -> int:
-    measure = distance.great_circle_distance_batch if sphere else distance.geodesic_distance_batch
     reader = csv.reader(source, strict=True)
     writer = csv.writer(sink, lineterminator="\n")
     try:
@@ -204,6 +203,8 @@ def _write_distances(source: IO[str], sink: IO[str], path: str, sphere: bool,
                       for col in columns]
         except (ValueError, IndexError):
             _locate_error(path, rows, lines, columns)
+        measure = (distance.great_circle_distance_batch if sphere
+                   else distance.geodesic_distance_batch)
         for row, metres in zip(rows, measure(*arrays).tolist()):
             row.append(repr(metres))
         writer.writerows(rows)
