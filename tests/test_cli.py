@@ -200,7 +200,7 @@ def test_batch_of_100000_rows(tmp_path):
 
 @pytest.mark.parametrize("text, message", [
     ("lat1,lon1,lat2,lon2\n1,2,3,4\n1,2,x,4\n", "line 3, column 3 (lat2): not a number: 'x'"),
-    ("lat2,lat1,lon2,lon1\n1,2,3,4\n\n1,2,3,\n", "line 4, column 3 (lon2): not a number: ''"),
+    ("lat2,lat1,lon2,lon1\n1,2,3,4\n\n1,2,3,\n", "line 4, column 4 (lon1): not a number: ''"),
     ("lat1,lon1,lat2,lon2\n1,2,3,4\n1,2,3", "line 3, column 4 (lon2): missing value"),
     ("lat1,lon1,lat2,lon2\n1,2,3,\"4\n", "line 2: unexpected end of data"),
     ("lat1,lon1,lat2\n1,2,3\n", "line 1: missing column(s) lon2"),
