@@ -3,6 +3,9 @@ in a namespace that already has the tour's imports."""
 
 import doctest
 import re
+import shlex
+import subprocess
+import sysconfig
 from pathlib import Path
 
 import numpy as np
@@ -53,3 +56,32 @@ def test_readme_example(heading, line, source):
     runner = doctest.DocTestRunner(optionflags=FLAGS)
     runner.run(test, out=lambda text: print(text, end=""))
     assert runner.failures == 0, f"README.md line {line}: see the captured output"
+
+
+def console_examples():
+    """(command, expected output) of every `$ tarnu ...` line in the README's
+    console blocks, except batch runs (they need files)."""
+    text = README.read_text(encoding="utf-8")
+    examples = []
+    for block in re.findall(r"^```console\n(.*?)^```", text, re.M | re.S):
+        for command, output in re.findall(r"^\$ (.*)\n((?:(?!\$ ).*\n)*)", block, re.M):
+            if not command.startswith("tarnu batch"):
+                examples.append((command.split("#")[0].strip(), output))
+    return examples
+
+
+@pytest.mark.skipif(bool(missing(*SUBMODULE_OF)), reason="needs every function")
+@pytest.mark.parametrize("command, output", console_examples())
+def test_readme_console_example(command, output):
+    script = Path(sysconfig.get_path("scripts")) / "tarnu"
+    args = [str(script), *shlex.split(command)[1:]]
+    result = subprocess.run(args, capture_output=True, text=True, timeout=60, check=True)
+    # Word by word; numbers to 12 digits, as GeographicLib builds may differ
+    # in the last bits.
+    got, expected = result.stdout.split(), output.split()
+    assert len(got) == len(expected) and result.stdout.count("\n") == output.count("\n")
+    for word, wanted in zip(got, expected):
+        try:
+            assert float(word) == pytest.approx(float(wanted), rel=1e-12, abs=1e-9), word
+        except ValueError:
+            assert word == wanted
