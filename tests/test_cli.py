@@ -17,8 +17,9 @@ SCRIPT = Path(sysconfig.get_path("scripts")) / "tarnu"
 LONDON_PARIS = ("51.5074", "-0.1278", "48.8566", "2.3522")
 
 
-def run(*args, check=True):
-    result = subprocess.run([SCRIPT, *args], capture_output=True, text=True, timeout=300)
+def run(*args, check=True, stdin=None):
+    result = subprocess.run([SCRIPT, *args], capture_output=True, text=True, timeout=300,
+                            input=stdin)
     if check:
         assert result.returncode == 0, result.stderr
     return result
@@ -171,13 +172,17 @@ def pairs(n, seed=1):
 
 
 @BATCH
-@pytest.mark.parametrize("shape, measure", [([], "geodesic_distance"),
-                                            (["--sphere"], "great_circle_distance")])
-def test_batch_passes_other_columns_through(tmp_path, shape, measure):
+@pytest.mark.parametrize("shape, measure, stdin", [([], "geodesic_distance", False),
+                                                   (["--sphere"], "great_circle_distance", True)])
+def test_batch_passes_other_columns_through(tmp_path, shape, measure, stdin):
     source = tmp_path / "in.csv"
     write_rows(source, ["name", "lat1", "lon1", "lat2", "lon2", "note"],
                [["London, UK", *LONDON_PARIS, "x"], ["equator", "0", "0", "0", "1", ""]])
-    out = list(csv.reader(run("batch", str(source), *shape).stdout.splitlines()))
+    if stdin:
+        result = run("batch", "-", *shape, stdin=source.read_text())
+    else:
+        result = run("batch", str(source), *shape)
+    out = list(csv.reader(result.stdout.splitlines()))
     assert out[0] == ["name", "lat1", "lon1", "lat2", "lon2", "note", "distance_m"]
     assert out[1][:6] == ["London, UK", *LONDON_PARIS, "x"]
     assert [float(row[6]) for row in out[1:]] == [
@@ -236,3 +241,11 @@ def test_batch_truncated_after_the_first_block(tmp_path, cut):
 
 def test_batch_missing_file(tmp_path):
     assert "No such file or directory" in fails("batch", str(tmp_path / "none.csv"))
+
+
+def test_batch_unwritable_output(tmp_path):
+    source = tmp_path / "in.csv"
+    source.write_text("lat1,lon1,lat2,lon2\n")
+    result = run("batch", str(source), "-o", str(tmp_path / "no" / "out.csv"), check=False)
+    assert result.returncode == 1 and result.stderr.startswith("tarnu: error: ")
+    assert result.stderr.count("\n") == 1

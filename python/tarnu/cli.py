@@ -178,7 +178,7 @@ def _blocks(reader: Iterator[list[str]], line_of: Callable[[], int]
 
 
 def _write_distances(source: IO[str], sink: IO[str], path: str, sphere: bool,
-                     on_block: Callable[[], None]) -> int:
+                     on_block: Callable[[], None]) -> None:
     reader = csv.reader(source, strict=True)
     writer = csv.writer(sink, lineterminator="\n")
     try:
@@ -188,7 +188,6 @@ def _write_distances(source: IO[str], sink: IO[str], path: str, sphere: bool,
                          f"{', '.join(LAT_LON)}") from None
     columns = _column_indices(header, path)
     writer.writerow([*header, "distance_m"])
-    count = 0
     blocks = _blocks(reader, lambda: reader.line_num)
     while True:
         try:
@@ -196,7 +195,7 @@ def _write_distances(source: IO[str], sink: IO[str], path: str, sphere: bool,
         except csv.Error as error:
             raise InputError(f"{path}, line {reader.line_num}: {error}") from None
         if block is None:
-            return count
+            return
         rows, lines = block
         try:
             arrays = [np.fromiter((float(row[col]) for row in rows), np.float64, len(rows))
@@ -208,7 +207,6 @@ def _write_distances(source: IO[str], sink: IO[str], path: str, sphere: bool,
         for row, metres in zip(rows, measure(*arrays).tolist()):
             row.append(repr(metres))
         writer.writerows(rows)
-        count += len(rows)
         on_block()
 
 
@@ -381,6 +379,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 2
     except BrokenPipeError:  # e.g. `tarnu batch big.csv | head`
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    except OSError as error:  # e.g. the output's directory does not exist
+        print(f"tarnu: error: {error}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:
         return 130
