@@ -68,12 +68,6 @@ def test_one_rounded_operation(name, parameter, operation, constant):
     assert [function(x) for x in samples] == [operation(float(x), constant) for x in samples]
 
 
-def test_angles_match_the_math_module():
-    for x in [0.1 * k for k in range(-3600, 3601)]:
-        assert units.deg_to_rad(x) == math.radians(x)
-        assert units.rad_to_deg(x) == math.degrees(x)
-
-
 @pytest.mark.parametrize("name, parameter, operation, constant", CONVERSIONS)
 def test_keyword_and_bad_argument(name, parameter, operation, constant):
     function = getattr(units, name)
