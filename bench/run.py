@@ -51,8 +51,9 @@ README_BEGIN, README_END = "<!-- bench:begin -->", "<!-- bench:end -->"
 
 SEED = 20240607
 N_CALLS = 4096                 # argument tuples per pass, per-call tasks
-CALL_REPEATS = 7
-CALL_REPEAT_S = 0.04           # minimum wall time of one per-call repeat
+CALL_REPEATS = 15              # short repeats: the best of many dodges other load
+CALL_REPEAT_S = 0.01           # minimum wall time of one per-call repeat
+SLOW_REPEATS, SLOW_PASS_S = 7, 0.05   # fewer repeats when one pass takes longer than this
 BATCH_SIZES = (1_000, 100_000, 1_000_000, 10_000_000)
 BATCH_REPEATS = {1_000: 7, 100_000: 7, 1_000_000: 7, 10_000_000: 3}
 BATCH_REPEAT_S = 0.02
@@ -111,12 +112,18 @@ def np_haversine(lat1, lon1, lat2, lon2):
         + np.cos(np.radians(lat1)) * np.cos(np.radians(lat2)) * np.sin(np.radians(lon2 - lon1) / 2) ** 2))
 
 
-def optional(make: Callable[[], object]):
-    """The peer `make` builds, or None when its package is missing."""
+def optional_module(name: str):
+    """The module, or None when its package is not installed."""
     try:
-        return make()
+        return importlib.import_module(name)
     except ImportError:
         return None
+
+
+pyproj = optional_module("pyproj")
+geographiclib_geodesic = optional_module("geographiclib.geodesic")
+geopy_distance = optional_module("geopy.distance")
+haversine = optional_module("haversine")
 
 
 def tarnu_fn(module, name: str):
@@ -136,6 +143,7 @@ class Contender:
     note: str = ""
     samples: list[float] = field(default_factory=list)   # ns per call, one per repeat
     passes: int = 1
+    repeats: int = CALL_REPEATS
     max_diff: float | None = None
 
 
@@ -172,7 +180,7 @@ def loop1(f, args, passes):
     return perf_counter_ns() - t0
 
 
-LOOPS = {"4": loop4, "4lonlat": loop4, "pairs": loop2, "points": loop2, "1": loop1}
+LOOPS = {"4": loop4, "4lonlat": loop4, "pairs": loop2, "point_way": loop2, "1": loop1}
 
 
 def call(c: Contender, args):
@@ -193,20 +201,18 @@ def build_tasks() -> list[Task]:
     start_and_way = {
         "4": list(zip(lat1, lon1, bearing, dist)),
         "4lonlat": list(zip(lon1, lat1, bearing, dist)),
-        "points": [((a, b), (c, d)) for a, b, c, d in zip(lat1, lon1, bearing, dist)],
+        "point_way": [((a, b), (c, d)) for a, b, c, d in zip(lat1, lon1, bearing, dist)],
     }
 
-    pyproj_wgs84 = optional(lambda: __import__("pyproj").Geod(ellps="WGS84"))
-    pyproj_sphere = optional(lambda: __import__("pyproj").Geod(a=SPHERE_RADIUS, f=0.0))
-    glib = optional(lambda: __import__("geographiclib.geodesic", fromlist=["Geodesic"]).Geodesic.WGS84)
-    geopy_distance = optional(lambda: __import__("geopy.distance", fromlist=["geodesic"]))
-    hav = optional(lambda: __import__("haversine"))
+    pyproj_wgs84 = pyproj.Geod(ellps="WGS84") if pyproj else None
+    pyproj_sphere = pyproj.Geod(a=SPHERE_RADIUS, f=0.0) if pyproj else None
+    glib = geographiclib_geodesic.Geodesic.WGS84 if geographiclib_geodesic else None
 
     def method(obj, name):
         return getattr(obj, name) if obj is not None else None
 
-    def maybe(obj, make):
-        return make(obj) if obj is not None else None
+    def maybe(module, make):
+        return make(module) if module is not None else None
 
     gcd = tarnu_fn(distance, "great_circle_distance")
     gdd = tarnu_fn(distance, "geodesic_distance")
@@ -215,7 +221,7 @@ def build_tasks() -> list[Task]:
         Task("Great-circle distance (sphere)", "m", lambda v, r: abs(v - r), two_points, [
             Contender("tarnu distance.great_circle_distance", "tarnu", gcd),
             Contender("haversine.haversine(p, q, unit=METERS)", "peer",
-                      maybe(hav, lambda h: lambda p, q: h.haversine(p, q, unit=h.Unit.METERS)), "pairs"),
+                      maybe(haversine, lambda h: lambda p, q: h.haversine(p, q, unit=h.Unit.METERS)), "pairs"),
             Contender("geopy great_circle(p, q).meters", "peer",
                       maybe(geopy_distance, lambda g: lambda p, q: g.great_circle(p, q).meters), "pairs",
                       note="geopy's radius is 6371009 m"),
@@ -249,7 +255,7 @@ def build_tasks() -> list[Task]:
             Contender("geopy great_circle(meters=s).destination(p, azi)", "peer",
                       maybe(geopy_distance,
                             lambda g: lambda p, w: g.great_circle(meters=w[1]).destination(p, w[0])),
-                      "points", value=lambda r: (r.latitude, r.longitude), note="geopy's radius is 6371009 m"),
+                      "point_way", value=lambda r: (r.latitude, r.longitude), note="geopy's radius is 6371009 m"),
             Contender("pyproj Geod(a=R, f=0).fwd", "peer", method(pyproj_sphere, "fwd"), "4lonlat",
                       value=lonlat),
             Contender("pure Python destination (math)", "peer", py_destination),
@@ -266,7 +272,7 @@ def build_tasks() -> list[Task]:
             Contender("geopy geodesic(meters=s).destination(p, azi)", "peer",
                       maybe(geopy_distance,
                             lambda g: lambda p, w: g.geodesic(meters=w[1]).destination(p, w[0])),
-                      "points", value=lambda r: (r.latitude, r.longitude)),
+                      "point_way", value=lambda r: (r.latitude, r.longitude)),
         ]),
         Task("Unit conversion, one argument", "mi", lambda v, r: abs(v - r), {"1": km}, [
             Contender("tarnu units.km_to_mi", "tarnu", tarnu_fn(units, "km_to_mi"), "1"),
@@ -298,7 +304,7 @@ def agreement(task: Task) -> None:
         diffs = [task.diff(value(c, call(c, task.args[c.shape][i])),
                            value(ref, call(ref, task.args[ref.shape][i])))
                  for i in range(AGREEMENT_N)]
-        c.max_diff = max(diffs)
+        c.max_diff = math.nan if any(map(math.isnan, diffs)) else max(diffs)
 
 
 def run_task(task: Task) -> None:
@@ -312,9 +318,10 @@ def run_task(task: Task) -> None:
         loop, args = LOOPS[c.shape], task.args[c.shape]
         elapsed = loop(c.fn, args, 1)
         c.passes = max(1, math.ceil(CALL_REPEAT_S * 1e9 / max(elapsed, 1)))
+        c.repeats = SLOW_REPEATS if elapsed > SLOW_PASS_S * 1e9 else CALL_REPEATS
     with gc_paused():
-        for _ in range(CALL_REPEATS):
-            for c in live:
+        for r in range(CALL_REPEATS):
+            for c in (c for c in live if r < c.repeats):
                 args = task.args[c.shape]
                 c.samples.append(LOOPS[c.shape](c.fn, args, c.passes) / (c.passes * len(args)))
 
@@ -353,7 +360,7 @@ def batch_contenders(include_peers: bool) -> list[BatchContender]:
                        tarnu_fn(distance, "geodesic_distance_batch"), False),
     ]
     if include_peers:
-        geod = optional(lambda: __import__("pyproj").Geod(ellps="WGS84"))
+        geod = pyproj.Geod(ellps="WGS84") if pyproj else None
         out += [
             BatchContender("pyproj Geod(ellps=WGS84).inv on arrays", "peer",
                            (lambda a, b, c, d: geod.inv(b, a, d, c)[2]) if geod else None, False, "1"),
@@ -482,7 +489,7 @@ def machine() -> dict[str, str]:
             versions.append(f"{pkg} {importlib.metadata.version(pkg)}")
         except importlib.metadata.PackageNotFoundError:
             versions.append(f"{pkg} not installed")
-    proj = optional(lambda: __import__("pyproj").proj_version_str)
+    proj = pyproj.proj_version_str if pyproj else None
     try:
         from numpy._core._multiarray_umath import __cpu_features__
         simd_note = ", ".join(k for k in ("AVX2", "AVX512F", "AVX512_SKX") if __cpu_features__.get(k))
@@ -689,8 +696,9 @@ class Report:
                   "distances on [0, 20000 km), kilometres on [0, 20000). Every contender gets the "
                   "same inputs; batch sizes are prefixes of the same columns.",
                   f"- One call: {N_CALLS} argument tuples per pass, passes sized to at least "
-                  f"{CALL_REPEAT_S * 1e3:.0f} ms per repeat, {CALL_REPEATS} repeats taken round-robin "
-                  f"over the contenders, garbage collector off while timing. The loop is "
+                  f"{CALL_REPEAT_S * 1e3:.0f} ms per repeat, {CALL_REPEATS} repeats ({SLOW_REPEATS} "
+                  f"when one pass takes over {SLOW_PASS_S * 1e3:.0f} ms) taken round-robin over "
+                  f"the contenders, garbage collector off while timing. The loop is "
                   f"`for a, b, c, d in args: f(a, b, c, d)` (or over point pairs, or one argument) "
                   f"and nothing is subtracted. Lambdas adapt peers that take points, keywords or "
                   f"return objects; their cost is in the figure.",
