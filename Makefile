@@ -106,3 +106,13 @@ $(STAMPS)/install: $(STAMPS)/venv $(SOURCES)
 
 clean:
 	rm -rf build $(STAMPS)
+
+# Performance against the peers (bench/requirements.txt, installed into the same
+# venv): writes bench/RESULTS.md and the README's Performance table.
+.PHONY: bench
+bench: $(STAMPS)/install $(STAMPS)/bench
+	$(PY) bench/run.py
+
+$(STAMPS)/bench: bench/requirements.txt $(STAMPS)/venv
+	$(PY) -m pip install -q -r bench/requirements.txt
+	@touch $@
