@@ -118,8 +118,9 @@ def test_inverse_prints_every_quantity_with_its_unit():
 def test_direct():
     lines = run("direct", "0", "0", "90", "111319.49079327357").stdout.splitlines()
     values = {line.split()[0]: float(line.split()[1]) for line in lines}
-    assert list(values) == ["lat1", "lon1", "lat2", "lon2", "s12", "azi1", "azi2"]
+    assert list(values) == ["lat1", "lon1", "lat2", "lon2", "s12", "azi1", "azi2", "a12"]
     assert values["lon2"] == pytest.approx(1.0, abs=1e-12)
+    assert values["a12"] == pytest.approx(1.0033640898, abs=1e-10)
 
 
 @requires(*ALL_UNITS)

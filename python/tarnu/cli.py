@@ -90,10 +90,7 @@ def cmd_inverse(args: argparse.Namespace) -> None:
 
 
 def cmd_direct(args: argparse.Namespace) -> None:
-    result = geodesic.direct(args.lat1, args.lon1, args.azi1, args.s12)
-    # The direct solution is solved by distance and not asked for its arc
-    # length: its a12 entry carries no information, so it is not shown.
-    print_quantities({key: value for key, value in result.items() if key != "a12"})
+    print_quantities(geodesic.direct(args.lat1, args.lon1, args.azi1, args.s12))
 
 
 def convert(values: Sequence[float], source: str, target: str) -> tuple[float, ...]:
