@@ -24,105 +24,46 @@ constexpr double arcseconds_per_degree = 3600.0;
 
 using Args = PyObject* const*;
 
-constexpr FunctionDescription<1> km_to_mi_args{"km_to_mi", {"km"}};
-
-PyObject* km_to_mi(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+// The ten one-operation conversions share one body: bind and convert the one
+// argument, apply `Convert`, return a float.
+template <const FunctionDescription<1>& Description, double (*Convert)(double)>
+PyObject* conversion(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
   return call([&]() -> PyObject* {
     std::array<double, 1> x;
-    if (!parse(km_to_mi_args, args, nargs, kwnames, x)) return nullptr;
-    return make_float(x[0] / kilometres_per_mile);
+    if (!parse(Description, args, nargs, kwnames, x)) return nullptr;
+    return make_float(Convert(x[0]));
   });
 }
+
+constexpr FunctionDescription<1> km_to_mi_args{"km_to_mi", {"km"}};
+constexpr double km_to_mi(double km) { return km / kilometres_per_mile; }
 
 constexpr FunctionDescription<1> mi_to_km_args{"mi_to_km", {"mi"}};
-
-PyObject* mi_to_km(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return call([&]() -> PyObject* {
-    std::array<double, 1> x;
-    if (!parse(mi_to_km_args, args, nargs, kwnames, x)) return nullptr;
-    return make_float(x[0] * kilometres_per_mile);
-  });
-}
+constexpr double mi_to_km(double mi) { return mi * kilometres_per_mile; }
 
 constexpr FunctionDescription<1> km_to_nm_args{"km_to_nm", {"km"}};
-
-PyObject* km_to_nm(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return call([&]() -> PyObject* {
-    std::array<double, 1> x;
-    if (!parse(km_to_nm_args, args, nargs, kwnames, x)) return nullptr;
-    return make_float(x[0] / kilometres_per_nautical_mile);
-  });
-}
+constexpr double km_to_nm(double km) { return km / kilometres_per_nautical_mile; }
 
 constexpr FunctionDescription<1> nm_to_km_args{"nm_to_km", {"nm"}};
-
-PyObject* nm_to_km(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return call([&]() -> PyObject* {
-    std::array<double, 1> x;
-    if (!parse(nm_to_km_args, args, nargs, kwnames, x)) return nullptr;
-    return make_float(x[0] * kilometres_per_nautical_mile);
-  });
-}
+constexpr double nm_to_km(double nm) { return nm * kilometres_per_nautical_mile; }
 
 constexpr FunctionDescription<1> m_to_ft_args{"m_to_ft", {"m"}};
-
-PyObject* m_to_ft(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return call([&]() -> PyObject* {
-    std::array<double, 1> x;
-    if (!parse(m_to_ft_args, args, nargs, kwnames, x)) return nullptr;
-    return make_float(x[0] / metres_per_foot);
-  });
-}
+constexpr double m_to_ft(double m) { return m / metres_per_foot; }
 
 constexpr FunctionDescription<1> ft_to_m_args{"ft_to_m", {"ft"}};
-
-PyObject* ft_to_m(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return call([&]() -> PyObject* {
-    std::array<double, 1> x;
-    if (!parse(ft_to_m_args, args, nargs, kwnames, x)) return nullptr;
-    return make_float(x[0] * metres_per_foot);
-  });
-}
+constexpr double ft_to_m(double ft) { return ft * metres_per_foot; }
 
 constexpr FunctionDescription<1> m_to_km_args{"m_to_km", {"m"}};
-
-PyObject* m_to_km(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return call([&]() -> PyObject* {
-    std::array<double, 1> x;
-    if (!parse(m_to_km_args, args, nargs, kwnames, x)) return nullptr;
-    return make_float(x[0] / metres_per_kilometre);
-  });
-}
+constexpr double m_to_km(double m) { return m / metres_per_kilometre; }
 
 constexpr FunctionDescription<1> km_to_m_args{"km_to_m", {"km"}};
-
-PyObject* km_to_m(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return call([&]() -> PyObject* {
-    std::array<double, 1> x;
-    if (!parse(km_to_m_args, args, nargs, kwnames, x)) return nullptr;
-    return make_float(x[0] * metres_per_kilometre);
-  });
-}
+constexpr double km_to_m(double km) { return km * metres_per_kilometre; }
 
 constexpr FunctionDescription<1> deg_to_rad_args{"deg_to_rad", {"d"}};
-
-PyObject* deg_to_rad(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return call([&]() -> PyObject* {
-    std::array<double, 1> x;
-    if (!parse(deg_to_rad_args, args, nargs, kwnames, x)) return nullptr;
-    return make_float(x[0] * radians_per_degree);
-  });
-}
+constexpr double deg_to_rad(double d) { return d * radians_per_degree; }
 
 constexpr FunctionDescription<1> rad_to_deg_args{"rad_to_deg", {"r"}};
-
-PyObject* rad_to_deg(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  return call([&]() -> PyObject* {
-    std::array<double, 1> x;
-    if (!parse(rad_to_deg_args, args, nargs, kwnames, x)) return nullptr;
-    return make_float(x[0] * degrees_per_radian);
-  });
-}
+constexpr double rad_to_deg(double r) { return r * degrees_per_radian; }
 
 constexpr FunctionDescription<3> dms_to_deg_args{
     "dms_to_deg", {"degrees", "arcminutes", "arcseconds"}};
@@ -159,16 +100,16 @@ PyObject* deg_to_dms(PyObject*, Args args, Py_ssize_t nargs, PyObject* kwnames) 
 }
 
 const PyMethodDef units_methods[] = {
-    fastcall_method("km_to_mi", km_to_mi, "km_to_mi(km)\n--\n\n"),
-    fastcall_method("mi_to_km", mi_to_km, "mi_to_km(mi)\n--\n\n"),
-    fastcall_method("km_to_nm", km_to_nm, "km_to_nm(km)\n--\n\n"),
-    fastcall_method("nm_to_km", nm_to_km, "nm_to_km(nm)\n--\n\n"),
-    fastcall_method("m_to_ft", m_to_ft, "m_to_ft(m)\n--\n\n"),
-    fastcall_method("ft_to_m", ft_to_m, "ft_to_m(ft)\n--\n\n"),
-    fastcall_method("m_to_km", m_to_km, "m_to_km(m)\n--\n\n"),
-    fastcall_method("km_to_m", km_to_m, "km_to_m(km)\n--\n\n"),
-    fastcall_method("deg_to_rad", deg_to_rad, "deg_to_rad(d)\n--\n\n"),
-    fastcall_method("rad_to_deg", rad_to_deg, "rad_to_deg(r)\n--\n\n"),
+    fastcall_method("km_to_mi", conversion<km_to_mi_args, km_to_mi>, "km_to_mi(km)\n--\n\n"),
+    fastcall_method("mi_to_km", conversion<mi_to_km_args, mi_to_km>, "mi_to_km(mi)\n--\n\n"),
+    fastcall_method("km_to_nm", conversion<km_to_nm_args, km_to_nm>, "km_to_nm(km)\n--\n\n"),
+    fastcall_method("nm_to_km", conversion<nm_to_km_args, nm_to_km>, "nm_to_km(nm)\n--\n\n"),
+    fastcall_method("m_to_ft", conversion<m_to_ft_args, m_to_ft>, "m_to_ft(m)\n--\n\n"),
+    fastcall_method("ft_to_m", conversion<ft_to_m_args, ft_to_m>, "ft_to_m(ft)\n--\n\n"),
+    fastcall_method("m_to_km", conversion<m_to_km_args, m_to_km>, "m_to_km(m)\n--\n\n"),
+    fastcall_method("km_to_m", conversion<km_to_m_args, km_to_m>, "km_to_m(km)\n--\n\n"),
+    fastcall_method("deg_to_rad", conversion<deg_to_rad_args, deg_to_rad>, "deg_to_rad(d)\n--\n\n"),
+    fastcall_method("rad_to_deg", conversion<rad_to_deg_args, rad_to_deg>, "rad_to_deg(r)\n--\n\n"),
     fastcall_method("dms_to_deg", dms_to_deg, "dms_to_deg(degrees, arcminutes, arcseconds)\n--\n\n"),
     fastcall_method("deg_to_dms", deg_to_dms, "deg_to_dms(dd)\n--\n\n"),
 };
