@@ -290,6 +290,8 @@ def forked_child_batch():
     return batch_digest(200_000, 9)
 
 
+# Forking a process whose pool threads run is the very case under test.
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_batch_after_fork():
     expected = forked_child_batch()  # the parent's pool is running by now
     with multiprocessing.get_context("fork").Pool(1) as children:
