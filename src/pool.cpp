@@ -164,9 +164,9 @@ std::size_t detail::threads_from_env(const char* num_threads, const char* rs_num
 
 std::size_t thread_count() noexcept { return get_pool().size; }
 
-void parallel_for(std::size_t n, FunctionRef body) noexcept {
+void parallel_for(std::size_t n, FunctionRef body, Grain grain) noexcept {
   if (n == 0) return;
-  if (n < serial_threshold || in_job) return body(0, n);
+  if (n < grain.serial_threshold || in_job) return body(0, n);
   Pool& pool = get_pool();
   // While another thread's job has the workers, this range runs here instead: no
   // caller queues behind another, and a body that submits work cannot deadlock.
@@ -174,7 +174,7 @@ void parallel_for(std::size_t n, FunctionRef body) noexcept {
   if (pool.size == 1 || !turn.owns_lock()) return body(0, n);
 
   const std::size_t share = 4 * pool.size;  // about four chunks per thread
-  const std::size_t chunk = std::max(min_chunk, n / share + (n % share != 0));
+  const std::size_t chunk = std::max(grain.min_chunk, n / share + (n % share != 0));
   Job job{body, n, chunk, n / chunk + (n % chunk != 0)};
   const std::size_t helpers = std::min(pool.size - 1, job.chunks - 1);
 

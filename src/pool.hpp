@@ -27,6 +27,27 @@ inline constexpr std::size_t min_chunk = 256;
 
 static_assert(serial_threshold >= 2, "ranges of 0 or 1 indices must stay on the caller");
 
+// How finely parallel_for may cut a range, chosen by what one index costs: a range
+// shorter than serial_threshold runs whole on the caller, and no chunk handed out is
+// shorter than min_chunk (the last one of a range may be). The caller claims chunks
+// too and waits only for chunks a worker has already claimed, so a grain set too fine
+// costs at most the wake-up and about one chunk; one set too coarse leaves a long
+// range on one thread.
+struct Grain {
+  std::size_t serial_threshold;
+  std::size_t min_chunk;
+};
+
+// For bodies of some nanoseconds an index, like the haversine kernel.
+inline constexpr Grain fine_grain{serial_threshold, min_chunk};
+
+// For bodies of about a microsecond an index, like a geodesic inverse: a chunk of 8
+// outlasts a worker's wake-up, and 32 indices already keep two threads busy.
+inline constexpr Grain coarse_grain{32, 8};
+
+static_assert(coarse_grain.serial_threshold >= 2,
+              "ranges of 0 or 1 indices must stay on the caller");
+
 // A non-owning reference to a callable `void(std::size_t begin, std::size_t end)`.
 // It never allocates; the callable must outlive every call through the reference,
 // which a temporary lambda passed straight to parallel_for does.
@@ -60,11 +81,11 @@ std::size_t thread_count() noexcept;
 // functions go in ascending order). body must not throw (it would terminate the
 // process) and must not fork.
 //
-// With n below serial_threshold, a pool of one thread, or a call made from inside a
-// body, body(0, n) runs once on the calling thread (no call at all when n is 0). Calls
+// With n below grain.serial_threshold, a pool of one thread, or a call made from inside
+// a body, body(0, n) runs once on the calling thread (no call at all when n is 0). Calls
 // from several threads at once are safe: one of them has the workers, and any that
 // arrives meanwhile runs its whole range on its own thread rather than waiting.
-void parallel_for(std::size_t n, FunctionRef body) noexcept;
+void parallel_for(std::size_t n, FunctionRef body, Grain grain = fine_grain) noexcept;
 
 namespace detail {
 

@@ -44,12 +44,12 @@ PyObject* great_circle_destination(PyObject*, PyObject* const* args, Py_ssize_t 
 // --- batches ------------------------------------------------------------------
 
 // Runs body(begin, end) over [0, n) on the worker pool while the caller waits,
-// holding the interpreter lock. The first batch call builds the pool, even an
-// empty one.
+// holding the interpreter lock; the grain says how cheap one index is. The
+// first batch call builds the pool, even an empty one.
 template <class Body>
-void map_indices(std::size_t n, Body&& body) {
+void map_indices(std::size_t n, pool::Grain grain, Body&& body) {
   pool::thread_count();
-  pool::parallel_for(n, body);
+  pool::parallel_for(n, body, grain);
 }
 
 constexpr FunctionDescription<4> geodesic_distance_batch_args{
@@ -63,7 +63,7 @@ PyObject* geodesic_distance_batch(PyObject*, PyObject* const* args, Py_ssize_t n
     const auto& [lat1, lon1, lat2, lon2] = x;
     const geodesic::Geodesic& wgs84 = geodesic::wgs84();
     OutputBuffer s12(lat1.size);
-    map_indices(s12.size(), [&](std::size_t begin, std::size_t end) {
+    map_indices(s12.size(), pool::coarse_grain, [&](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) {
         s12[i] = wgs84.inverse(lat1[i], lon1[i], lat2[i], lon2[i]).s12;
       }
@@ -82,7 +82,7 @@ PyObject* great_circle_distance_batch(PyObject*, PyObject* const* args, Py_ssize
     if (!parse_arrays(great_circle_distance_batch_args, args, nargs, kwnames, x)) return nullptr;
     const auto& [lat1, lon1, lat2, lon2] = x;
     OutputBuffer s12(lat1.size);
-    map_indices(s12.size(), [&](std::size_t begin, std::size_t end) {
+    map_indices(s12.size(), pool::fine_grain, [&](std::size_t begin, std::size_t end) {
       great_circle::great_circle_distance_n(lat1.data + begin, lon1.data + begin, lat2.data + begin,
                                             lon2.data + begin, s12.data() + begin, end - begin);
     });

@@ -24,27 +24,36 @@ namespace {
 // before main, hence before anything can build the pool.
 const bool pool_size_set = setenv("RAYON_NUM_THREADS", "4", 1) == 0;
 
-// Empty when every call got a non-empty range inside [0, n), every index was visited
-// exactly once, and (for n below serial_threshold) the caller ran it all in one call.
-// The visit counts are written without a lock, so a missing wait or fence shows too.
-std::string coverage_fault(std::size_t n) {
+// Empty when every call got a non-empty range inside [0, n), no chunk but the last
+// was shorter than the grain's min_chunk, every index was visited exactly once, and
+// (for n below the grain's serial_threshold) the caller ran it all in one call. The
+// visit counts are written without a lock, so a missing wait or fence shows too.
+// `chunks`, if given, receives the number of calls.
+std::string coverage_fault(std::size_t n, pool::Grain grain = pool::fine_grain,
+                           std::size_t* chunks = nullptr) {
   std::vector<unsigned char> hits(n, 0);
   std::mutex m;
   std::size_t calls = 0;
-  bool off_caller = false, bad_range = false;
+  bool off_caller = false, bad_range = false, short_chunk = false;
   const auto caller = std::this_thread::get_id();
-  pool::parallel_for(n, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end && i < n; ++i) ++hits[i];
-    std::lock_guard lock(m);
-    ++calls;
-    off_caller |= std::this_thread::get_id() != caller;
-    bad_range |= !(begin < end && end <= n);
-  });
+  pool::parallel_for(
+      n,
+      [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end && i < n; ++i) ++hits[i];
+        std::lock_guard lock(m);
+        ++calls;
+        off_caller |= std::this_thread::get_id() != caller;
+        bad_range |= !(begin < end && end <= n);
+        short_chunk |= end < n && end - begin < grain.min_chunk;
+      },
+      grain);
+  if (chunks != nullptr) *chunks = calls;
   if (bad_range) return "a chunk is empty or out of range";
+  if (short_chunk) return "a chunk shorter than the grain";
   for (std::size_t i = 0; i < n; ++i) {
     if (hits[i] != 1) return "index " + std::to_string(i) + " visited " + std::to_string(hits[i]);
   }
-  if (n < pool::serial_threshold && (calls != (n > 0) || off_caller)) return "short range split";
+  if (n < grain.serial_threshold && (calls != (n > 0) || off_caller)) return "short range split";
   return {};
 }
 
@@ -137,6 +146,20 @@ TEST(Pool, EveryIndexExactlyOnce) {
                         64 * c + 1, std::size_t{1'000'003}}) {
     EXPECT_EQ(coverage_fault(n), "") << "n = " << n;
   }
+}
+
+TEST(Pool, CoarseGrainSplitsShortRanges) {
+  const std::size_t t = pool::coarse_grain.serial_threshold, c = pool::coarse_grain.min_chunk;
+  for (std::size_t n : {std::size_t{0}, std::size_t{1}, t - 1, t, t + 1, 8 * c + 3,
+                        std::size_t{100'003}}) {
+    EXPECT_EQ(coverage_fault(n, pool::coarse_grain), "") << "n = " << n;
+  }
+  // A range the fine grain would leave on the caller is cut up.
+  std::size_t chunks = 0;
+  ASSERT_EQ(coverage_fault(t, pool::coarse_grain, &chunks), "");
+  EXPECT_GT(chunks, 1u);
+  ASSERT_EQ(coverage_fault(t, pool::fine_grain, &chunks), "");
+  EXPECT_EQ(chunks, 1u);
 }
 
 TEST(Pool, WorkersJoinWithSignalsBlockedAndCallerWaitsForThem) {
