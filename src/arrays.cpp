@@ -125,7 +125,8 @@ bool parse_arrays(const FunctionDescription<4>& description, PyObject* const* ar
 // ---------------------------------------------------------------------------
 // Results.
 
-OutputBuffer::OutputBuffer(std::size_t size) : size_(size), capacity_(std::max<std::size_t>(size, 1)) {
+OutputBuffer::OutputBuffer(std::size_t size)
+    : size_(size), capacity_(std::max<std::size_t>(size, 1)) {
   if (capacity_ > PTRDIFF_MAX / sizeof(double)) throw std::bad_alloc();
   data_.reset(static_cast<double*>(std::malloc(capacity_ * sizeof(double))));
   if (!data_) throw std::bad_alloc();

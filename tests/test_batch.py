@@ -42,7 +42,8 @@ def test_registration_and_docstrings():
                                  "\u2192 array of distances (meters).\n"
                                  "Uses rayon for parallel computation.")
     assert gcd_batch.__text_signature__ == "(lat1, lon1, lat2, lon2)"
-    assert gcd_batch.__doc__ == "Batch great-circle distance: arrays \u2192 array of distances (meters)."
+    assert gcd_batch.__doc__ == ("Batch great-circle distance: arrays \u2192 "
+                                 "array of distances (meters).")
 
 
 # --- reference values -------------------------------------------------------------
@@ -54,7 +55,8 @@ def test_great_circle_matches_scalar_bit_for_bit():
     assert result.tobytes() == expected.tobytes()
 
 
-@pytest.mark.skipif(not hasattr(distance, "geodesic_distance"), reason="no scalar geodesic_distance")
+@pytest.mark.skipif(not hasattr(distance, "geodesic_distance"),
+                    reason="no scalar geodesic_distance")
 def test_geodesic_matches_scalar_bit_for_bit():
     pairs = random_pairs(100_000, seed=7)
     result = geo_batch(*pairs)
@@ -69,7 +71,8 @@ def test_geodesic_matches_geographiclib():
     result = geo_batch(*pairs)
     for i, p in enumerate(zip(*(a.tolist() for a in pairs))):
         # Both solve the same series; they differ by a few ulps of 2e7 m at most.
-        assert result[i] == pytest.approx(wgs84.Inverse(*p, outmask=wgs84.DISTANCE)["s12"], abs=10 * NM)
+        expected = wgs84.Inverse(*p, outmask=wgs84.DISTANCE)["s12"]
+        assert result[i] == pytest.approx(expected, abs=10 * NM)
 
 
 @pytest.mark.parametrize("batch, scalar_name", [(gcd_batch, "great_circle_distance"),
