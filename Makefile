@@ -40,12 +40,10 @@ test-python: $(STAMPS)/install
 	$(PY) -m pytest
 
 # The stubs against a typed use of every function (mypy --strict) and against
-# the built module (stubtest). The allowlist and --ignore-unused-allowlist are
-# temporary: they cover functions that other branches bring.
+# the built module (stubtest).
 typecheck: $(STAMPS)/install
 	$(PY) -m mypy --strict --warn-unused-ignores tests/typing/usage.py python/tarnu
-	$(PY) -m mypy.stubtest tarnu --allowlist tests/typing/stubtest-allowlist.txt \
-	    --ignore-unused-allowlist
+	$(PY) -m mypy.stubtest tarnu
 
 # The same test suite under Python 3.13, in its own venv and build directory.
 VENV313 := .venv313

@@ -229,6 +229,16 @@ bool detail::to_double_slow(PyObject* object, string_view parameter, double& out
   return false;
 }
 
+void wrap_argument_error(string_view parameter) noexcept {
+  Ref error(PyErr_GetRaisedException());
+  if (error && Py_IS_TYPE(error.get(), reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) {
+    PyObject* wrapped = argument_error(parameter, error.get());
+    if (wrapped == nullptr) return;
+    error = Ref(wrapped);
+  }
+  PyErr_SetRaisedException(error.release());
+}
+
 // ---------------------------------------------------------------------------
 // Results.
 

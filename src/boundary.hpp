@@ -171,6 +171,11 @@ PyObject* make_dict(std::initializer_list<Entry> entries) noexcept;
 // the one form of every type mismatch.
 [[gnu::cold]] void raise_type_mismatch(PyObject* value, const char* target);
 
+// Names the parameter in the pending exception when its type is exactly
+// TypeError, as every conversion failure does: "argument 'lat1': <message>".
+// Any other exception stays as it is.
+[[gnu::cold]] void wrap_argument_error(std::string_view parameter) noexcept;
+
 // ---------------------------------------------------------------------------
 // Registration.
 

@@ -1,6 +1,9 @@
 // The `distance` submodule: distances and destinations of one pair of points
-// on the sphere and on the WGS84 ellipsoid.
+// on the sphere and on the WGS84 ellipsoid, and distances of whole arrays of
+// pairs on the worker pool.
+#include "arrays.hpp"
 #include "boundary.hpp"
+#include "pool.hpp"
 #include "submodules.hpp"
 #include "tarnu/geodesic.hpp"
 #include "tarnu/great_circle.hpp"
@@ -83,6 +86,55 @@ PyObject* geodesic_inverse(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   });
 }
 
+// --- batches ------------------------------------------------------------------
+
+// Runs body(begin, end) over [0, n) on the worker pool while the caller waits,
+// holding the interpreter lock; the grain says how cheap one index is. The
+// first batch call builds the pool, even an empty one.
+template <class Body>
+void map_indices(std::size_t n, pool::Grain grain, Body&& body) {
+  pool::thread_count();
+  pool::parallel_for(n, body, grain);
+}
+
+constexpr FunctionDescription<4> geodesic_distance_batch_args{
+    "geodesic_distance_batch", {"lat1", "lon1", "lat2", "lon2"}};
+
+PyObject* geodesic_distance_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) noexcept {
+  return call([&]() -> PyObject* {
+    std::array<InputArray, 4> x;
+    if (!parse_arrays(geodesic_distance_batch_args, args, nargs, kwnames, x)) return nullptr;
+    const auto& [lat1, lon1, lat2, lon2] = x;
+    const geodesic::Geodesic& wgs84 = geodesic::wgs84();
+    OutputBuffer s12(lat1.size);
+    map_indices(s12.size(), pool::coarse_grain, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) {
+        s12[i] = wgs84.inverse(lat1[i], lon1[i], lat2[i], lon2[i]).s12;
+      }
+    });
+    return make_array(std::move(s12));
+  });
+}
+
+constexpr FunctionDescription<4> great_circle_distance_batch_args{
+    "great_circle_distance_batch", {"lat1", "lon1", "lat2", "lon2"}};
+
+PyObject* great_circle_distance_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                      PyObject* kwnames) noexcept {
+  return call([&]() -> PyObject* {
+    std::array<InputArray, 4> x;
+    if (!parse_arrays(great_circle_distance_batch_args, args, nargs, kwnames, x)) return nullptr;
+    const auto& [lat1, lon1, lat2, lon2] = x;
+    OutputBuffer s12(lat1.size);
+    map_indices(s12.size(), pool::fine_grain, [&](std::size_t begin, std::size_t end) {
+      great_circle::great_circle_distance_n(lat1.data + begin, lon1.data + begin, lat2.data + begin,
+                                            lon2.data + begin, s12.data() + begin, end - begin);
+    });
+    return make_array(std::move(s12));
+  });
+}
+
 const PyMethodDef distance_methods[] = {
     fastcall_method("geodesic_distance", geodesic_distance,
                     "geodesic_distance(lat1, lon1, lat2, lon2)\n--\n\n"
@@ -101,6 +153,13 @@ const PyMethodDef distance_methods[] = {
                     "geodesic_inverse(lat1, lon1, lat2, lon2)\n--\n\n"
                     "Full inverse geodesic result. Returns dict with s12, azi1, azi2, a12, "
                     "etc."),
+    fastcall_method("geodesic_distance_batch", geodesic_distance_batch,
+                    "geodesic_distance_batch(lat1, lon1, lat2, lon2)\n--\n\n"
+                    "Batch geodesic distance: arrays of (lat1, lon1, lat2, lon2) \u2192 array of "
+                    "distances (meters).\nUses rayon for parallel computation."),
+    fastcall_method("great_circle_distance_batch", great_circle_distance_batch,
+                    "great_circle_distance_batch(lat1, lon1, lat2, lon2)\n--\n\n"
+                    "Batch great-circle distance: arrays \u2192 array of distances (meters)."),
 };
 
 }  // namespace

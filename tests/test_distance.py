@@ -15,7 +15,8 @@ SPECIAL = [-math.inf, -0.0, 0.0, math.nan, math.inf]
 def test_registration_order():
     assert distance.__all__ == ["geodesic_distance", "geodesic_destination",
                                 "great_circle_distance", "great_circle_destination",
-                                "geodesic_inverse"]
+                                "geodesic_inverse", "geodesic_distance_batch",
+                                "great_circle_distance_batch"]
     for name in distance.__all__:
         assert getattr(distance, name).__name__ == name
 

@@ -1,0 +1,207 @@
+#include "arrays.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <string>
+
+// Compiled against NumPy 2's headers, and runs on NumPy 1.23 and later: the
+// API table is bound at run time from whichever NumPy is installed. It lives
+// in this file alone; no other file includes NumPy.
+#define NPY_NO_DEPRECATED_API NPY_1_23_API_VERSION
+#define NPY_TARGET_VERSION NPY_1_23_API_VERSION
+#define PY_ARRAY_UNIQUE_SYMBOL tarnu_ARRAY_API
+#include <numpy/arrayobject.h>
+
+namespace _tarnu {
+namespace {
+
+// ---------------------------------------------------------------------------
+// NumPy's API, bound on first use.
+
+// An internal fault whose message ends with the pending exception's text,
+// if any. That exception stays pending: the PanicException keeps it as its
+// context.
+[[gnu::cold, gnu::noinline, noreturn]] void throw_fault(std::string message) {
+  PyObject* error = PyErr_GetRaisedException();  // new reference or nullptr
+  if (error != nullptr) {
+    Ref text(PyObject_Str(error));
+    const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    if (utf8 != nullptr) message.append(": ").append(utf8);
+    PyErr_Clear();
+    PyErr_SetRaisedException(error);  // steals
+  }
+  throw Fault(std::move(message));
+}
+
+// Imports NumPy's core and takes its API table from the "_ARRAY_API" capsule
+// the first time; later calls test one pointer. A failed attempt leaves the
+// table unset, so the next call tries again.
+inline void bind_numpy() {
+  if (PyArray_ImportNumPyAPI() < 0) [[unlikely]] {
+    throw_fault("Failed to access NumPy array API capsule");
+  }
+}
+
+// The float64 descriptor; a new reference kept for the process.
+PyArray_Descr* float64_descriptor() {
+  static PyArray_Descr* const descriptor = PyArray_DescrFromType(NPY_DOUBLE);
+  return descriptor;
+}
+
+// ---------------------------------------------------------------------------
+// Acceptance.
+
+constexpr const char array_target[] = "PyArray<T, D>";
+
+[[gnu::cold, gnu::noinline]] bool refuse(PyObject* object, std::string_view parameter) {
+  raise_type_mismatch(object, array_target);
+  wrap_argument_error(parameter);
+  return false;
+}
+
+[[gnu::cold, gnu::noinline]] bool refuse_not_contiguous() {
+  PyErr_SetString(PyExc_TypeError, "The given array is not contiguous");
+  return false;
+}
+
+[[gnu::cold, gnu::noinline]] bool refuse_short(std::string_view parameter, std::size_t size,
+                                               std::string_view first, std::size_t n) {
+  PyErr_Format(PyExc_ValueError, "argument '%.*s': has %zu elements, fewer than the %zu of '%.*s'",
+               static_cast<int>(parameter.size()), parameter.data(), size, n,
+               static_cast<int>(first.size()), first.data());
+  return false;
+}
+
+// An identical descriptor object needs no question to NumPy; a byte-swapped
+// or otherwise different float64 does, and is refused unless equivalent.
+bool is_float64(PyArray_Descr* descriptor) {
+  PyArray_Descr* float64 = float64_descriptor();
+  return descriptor == float64 || PyArray_EquivTypes(descriptor, float64);
+}
+
+bool accept(PyObject* object, std::string_view parameter, InputArray& out) {
+  if (!PyArray_Check(object)) return refuse(object, parameter);
+  auto* array = reinterpret_cast<PyArrayObject*>(object);
+  if (PyArray_NDIM(array) != 1 || !is_float64(PyArray_DESCR(array))) {
+    return refuse(object, parameter);
+  }
+  out.array = Ref(Py_NewRef(object));
+  out.data = static_cast<const double*>(PyArray_DATA(array));
+  out.size = static_cast<std::size_t>(PyArray_DIM(array, 0));
+  return true;
+}
+
+// Either flag will do: for one dimension they coincide.
+bool is_contiguous(const InputArray& input) {
+  const int flags = PyArray_FLAGS(reinterpret_cast<PyArrayObject*>(input.array.get()));
+  return (flags & (NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_F_CONTIGUOUS)) != 0;
+}
+
+}  // namespace
+
+bool parse_arrays(const FunctionDescription<4>& description, PyObject* const* args,
+                  Py_ssize_t nargs, PyObject* kwnames, std::array<InputArray, 4>& out) {
+  std::array<PyObject*, 4> slots;
+  if (!bind(description, args, nargs, kwnames, slots)) return false;
+  bind_numpy();
+  // Every type error is reported before any contiguity or length error,
+  // whatever the positions of the arguments.
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (!accept(slots[i], description.parameters[i], out[i])) return false;
+  }
+  for (const InputArray& input : out) {
+    if (!is_contiguous(input)) return refuse_not_contiguous();
+  }
+  const std::size_t n = out[0].size;
+  for (std::size_t i = 1; i < 4; ++i) {
+    if (out[i].size < n) {
+      return refuse_short(description.parameters[i], out[i].size, description.parameters[0], n);
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Results.
+
+OutputBuffer::OutputBuffer(std::size_t size)
+    : size_(size), capacity_(std::max<std::size_t>(size, 1)) {
+  if (capacity_ > PTRDIFF_MAX / sizeof(double)) throw std::bad_alloc();
+  data_.reset(static_cast<double*>(std::malloc(capacity_ * sizeof(double))));
+  if (!data_) throw std::bad_alloc();
+}
+
+namespace {
+
+// The owner of a result array's buffer: its address, element count and
+// allocated capacity, and the routine that frees it.
+struct SliceContainer {
+  PyObject_HEAD
+  double* data;
+  std::size_t size;
+  std::size_t capacity;
+  void (*drop)(double* data, std::size_t capacity) noexcept;
+};
+
+void free_doubles(double* data, std::size_t) noexcept { std::free(data); }
+
+void slice_container_dealloc(PyObject* self) noexcept {
+  auto* container = reinterpret_cast<SliceContainer*>(self);
+  container->drop(container->data, container->capacity);
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);  // instances of a heap type hold a reference to it
+}
+
+PyType_Slot slice_container_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(slice_container_dealloc)},
+    {Py_tp_doc, const_cast<char*>("Owns the buffer of an array returned by a batch function.")},
+    {0, nullptr},
+};
+
+PyType_Spec slice_container_spec = {
+    "tarnu._tarnu.PySliceContainer",
+    sizeof(SliceContainer),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    slice_container_slots,
+};
+
+// The type, created on first use and kept for the process (borrowed).
+PyTypeObject* slice_container_type() {
+  static PyObject* type = nullptr;
+  if (type == nullptr) type = PyType_FromSpec(&slice_container_spec);
+  if (type == nullptr) throw_fault("Failed to create slice container");
+  return reinterpret_cast<PyTypeObject*>(type);
+}
+
+}  // namespace
+
+PyObject* make_array(OutputBuffer&& buffer) {
+  PyTypeObject* type = slice_container_type();
+  Ref owner(type->tp_alloc(type, 0));
+  if (!owner) throw_fault("Failed to create slice container");
+  auto* container = reinterpret_cast<SliceContainer*>(owner.get());
+  double* data = buffer.data_.release();
+  container->data = data;
+  container->size = buffer.size_;
+  container->capacity = buffer.capacity_;
+  container->drop = free_doubles;
+
+  npy_intp dims[1] = {static_cast<npy_intp>(buffer.size_)};
+  npy_intp strides[1] = {sizeof(double)};
+  // PyArray_NewFromDescr takes the descriptor's reference, even on failure.
+  PyArray_Descr* descriptor = PyArray_DescrFromType(NPY_DOUBLE);
+  if (descriptor == nullptr) return nullptr;
+  Ref array(PyArray_NewFromDescr(&PyArray_Type, descriptor, 1, dims, strides, data,
+                                 NPY_ARRAY_WRITEABLE, nullptr));
+  if (!array) return nullptr;
+  // Takes the owner's reference, even on failure.
+  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), owner.release()) < 0) {
+    return nullptr;
+  }
+  return array.release();
+}
+
+}  // namespace _tarnu

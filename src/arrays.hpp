@@ -1,0 +1,73 @@
+// NumPy arrays at the call boundary: accepting one-dimensional float64 input
+// arrays, and handing a filled buffer of doubles back as a new array without
+// a copy.
+//
+// Only this pair of files sees NumPy's native API. It is bound on the first
+// call that accepts an array, so the module imports, and every function that
+// takes no array works, where NumPy is not installed.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+
+#include "boundary.hpp"
+
+namespace _tarnu {
+
+// An accepted input: a one-dimensional, contiguous array of doubles, read in
+// place. It holds a new reference to the array for as long as it lives, so
+// the data stays valid; nothing ever writes through `data`.
+struct InputArray {
+  Ref array;
+  const double* data = nullptr;
+  std::size_t size = 0;
+
+  double operator[](std::size_t i) const noexcept { return data[i]; }
+};
+
+// Binds the call and accepts its four array arguments, in parameter order:
+//   1. each must be an ndarray (or subclass) of one dimension whose element
+//      type NumPy judges equivalent to float64, else TypeError
+//      "argument 'lat2': 'list' object cannot be converted to 'PyArray<T, D>'";
+//   2. then each, again in order, must be C- or F-contiguous, else TypeError
+//      "The given array is not contiguous" (naming no argument);
+//   3. then none of the last three may be shorter than the first, else
+//      ValueError "argument 'lon2': has 3 elements, fewer than the 5 of 'lat1'".
+//      Longer arrays are accepted; their extra elements are never read.
+// Returns false with the exception set; the arrays accepted so far are given
+// back in reverse order as `out` is destroyed. Throws Fault, which the
+// boundary raises as PanicException, when NumPy's API cannot be obtained.
+bool parse_arrays(const FunctionDescription<4>& description, PyObject* const* args,
+                  Py_ssize_t nargs, PyObject* kwnames, std::array<InputArray, 4>& out);
+
+// The buffer of a result array: room for `size` doubles, allocated before the
+// computation fills it and freed on every path unless make_array takes it.
+class OutputBuffer {
+ public:
+  // Throws std::bad_alloc (MemoryError in Python) when memory runs out.
+  explicit OutputBuffer(std::size_t size);
+
+  double* data() noexcept { return data_.get(); }
+  std::size_t size() const noexcept { return size_; }
+  double& operator[](std::size_t i) noexcept { return data_[i]; }
+
+ private:
+  friend PyObject* make_array(OutputBuffer&& buffer);
+  struct Free {
+    void operator()(double* p) const noexcept { std::free(p); }
+  };
+  std::unique_ptr<double[], Free> data_;
+  std::size_t size_;
+  std::size_t capacity_;  // allocated elements: at least 1, so malloc never sees 0
+};
+
+// A new one-dimensional float64 array over the buffer, without a copy. The
+// array does not own its data: its base object, a PySliceContainer, takes the
+// buffer and frees it when the array and every view of it are gone. Returns
+// nullptr with the exception set (the buffer then freed); a failure to create
+// the owner is an internal fault ("Failed to create slice container").
+PyObject* make_array(OutputBuffer&& buffer);
+
+}  // namespace _tarnu
