@@ -5,7 +5,6 @@ import numpy as np
 import pytest
 
 from tarnu import distance
-from surface import requires
 
 da = pytest.importorskip("dask.array")  # a test-only dependency
 
@@ -22,7 +21,6 @@ def great_circle_block(lat1, lon1, lat2, lon2):
     return great_circle_distance_batch(lat1, lon1, lat2, lon2)
 
 
-@requires("geodesic_distance_batch", "great_circle_distance_batch")
 @pytest.mark.parametrize("scheduler", ["threads", "processes"])
 @pytest.mark.parametrize("block, batch", [(geodesic_block, "geodesic_distance_batch"),
                                           (great_circle_block, "great_circle_distance_batch")])
