@@ -57,6 +57,7 @@ SLOW_REPEATS, SLOW_PASS_S = 7, 0.05   # fewer repeats when one pass takes longer
 BATCH_SIZES = (1_000, 100_000, 1_000_000, 10_000_000)
 BATCH_REPEATS = {1_000: 7, 100_000: 7, 1_000_000: 7, 10_000_000: 3}
 BATCH_REPEAT_S = 0.02
+BATCH_BUDGET_S, BATCH_MAX_REPEATS = 1.0, 40   # cheap contenders get more repeats, up to this
 SPHERE_ONLY_FROM = 10_000_000  # sizes from here on time the sphere only
 SMALL_N, SMALL_REPEATS = 10, 7
 MEMORY_N = 1_000_000
@@ -384,14 +385,17 @@ def time_batch(contenders: list[BatchContender], sizes=BATCH_SIZES) -> None:
     for n in sizes:
         args = tuple(col[:n] for col in columns)       # contiguous prefixes
         timed = [c for c in live if c.sphere or n < SPHERE_ONLY_FROM]
-        calls = {}
+        calls, repeats = {}, {}
         for c in timed:
             t0 = perf_counter_ns()
             c.fn(*args)
-            calls[c.name] = max(1, math.ceil(BATCH_REPEAT_S * 1e9 / max(perf_counter_ns() - t0, 1)))
+            elapsed = max(perf_counter_ns() - t0, 1)
+            calls[c.name] = k = max(1, math.ceil(BATCH_REPEAT_S * 1e9 / elapsed))
+            repeats[c.name] = max(BATCH_REPEATS[n],
+                                  min(BATCH_MAX_REPEATS, int(BATCH_BUDGET_S * 1e9 / (k * elapsed))))
         with gc_paused():
-            for _ in range(BATCH_REPEATS[n]):
-                for c in timed:
+            for r in range(max(repeats.values())):
+                for c in (c for c in timed if r < repeats[c.name]):
                     k = calls[c.name]
                     t0 = perf_counter_ns()
                     for _ in range(k):
@@ -704,7 +708,8 @@ class Report:
                   f"return objects; their cost is in the figure.",
                   f"- Batch: the default pool is this process's ({pool} threads, the CPUs available); "
                   f"the 1-thread figures come from a child run with RAYON_NUM_THREADS=1. Peers run "
-                  f"single-threaded. Repeats: {', '.join(f'{n:,}: {r}' for n, r in BATCH_REPEATS.items())}, "
+                  f"single-threaded. Repeats: at least {', '.join(f'{n:,}: {r}' for n, r in BATCH_REPEATS.items())}, "
+                  f"up to {BATCH_MAX_REPEATS} within about {BATCH_BUDGET_S:.0f} s per contender and size, "
                   f"each at least {BATCH_REPEAT_S * 1e3:.0f} ms of calls. The geodesic and pyproj "
                   f"rows stop at 10^6.",
                   "- Speed-up columns: the row's best time divided by the tarnu function's best "
