@@ -102,7 +102,7 @@ test-cpp-asan: $(STAMPS)/venv
 # The suite must run the sanitized module: the installed .so links libasan
 # and the test process has the runtime loaded.
 test-python-asan: $(STAMPS)/install-asan
-	so=$$($(ASAN_PY) -c 'import importlib.util as u; print(u.find_spec("tarnu._tarnu").origin)') && \
+	so=$$(ls $$($(ASAN_PY) -c 'import importlib.util as u, os; print(os.path.dirname(u.find_spec("tarnu").origin))')/_tarnu*.so) && \
 	    readelf -d "$$so" | grep -q 'NEEDED.*libasan' || { echo "$$so: not built with ASan" >&2; exit 1; }
 	$(ASAN_ENV) $(ASAN_PY) -c 'import tarnu._tarnu as m; \
 	    assert "/$(ASAN_VENV)/" in m.__file__ and "libasan" in open("/proc/self/maps").read()'

@@ -92,7 +92,7 @@ def bits(value):
     sign of zero included); arrays and containers compare element-wise."""
     if isinstance(value, float):
         return struct.pack("<d", value)
-    if isinstance(value, tuple):
+    if isinstance(value, (tuple, list)):
         return tuple(bits(v) for v in value)
     if isinstance(value, dict):
         return tuple((k, bits(v)) for k, v in value.items())

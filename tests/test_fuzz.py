@@ -297,11 +297,11 @@ def rule_inverse_dict(lat1, lon1, lat2, lon2, result):
         assert nan(result[key]) != defined, key
 
 
-def rule_direct(lat1, lon1, azi1, s12, lat2, lon2, azi2=0.0):
+def rule_direct(lat1, lon1, azi1, s12, lat2, lon2, azi2=None):
     if not (finite(lat1, azi1, s12) and abs(lat1) <= 90):
-        assert nan(lat2) and nan(lon2) and nan(azi2)
+        assert nan(lat2) and nan(lon2) and (azi2 is None or nan(azi2))
     else:
-        assert -90.0 <= lat2 <= 90.0 and finite(azi2)
+        assert -90.0 <= lat2 <= 90.0 and (azi2 is None or finite(azi2))
         assert nan(lon2) if not math.isfinite(lon1) else -180.0 <= lon2 <= 180.0
 
 
@@ -394,14 +394,13 @@ def arrays():
         pass
 
     def make(values, dtype, shape, view, readonly):
-        a = np.array(values, dtype=np.float64).astype(dtype)
+        with np.errstate(all="ignore"):  # NaN and huge values cast to int64 or float32
+            a = np.array(values[0] if values and shape == 0 else values or 0.0).astype(dtype)
         if shape == 2:
             a = a.reshape(1, -1)
-        elif shape == 0:
-            a = np.array(values[0] if values else 0.0).astype(dtype)
-        if view == "strided":
+        if view == "strided" and a.ndim:
             a = a[..., ::2]
-        elif view == "reversed":
+        elif view == "reversed" and a.ndim:
             a = a[..., ::-1]
         elif view == "subclass":
             a = a.view(Sub)

@@ -183,9 +183,7 @@ LONG_BATCH = """
     interrupted = False
     try:
         print("calling", flush=True)
-        start = time.monotonic()
         fn(lat, lon, lon, lat)
-        print(f"returned after {{time.monotonic() - start:.2f}} s", flush=True)
         time.sleep(30)  # the interrupt is raised here at the latest
     except KeyboardInterrupt:
         interrupted = True
@@ -216,5 +214,4 @@ def test_sigint_during_a_long_batch_call(function):
     finally:
         child.kill()
     assert child.returncode == 0, f"exit {child.returncode}\n{out}\n{err}"
-    assert out.splitlines()[0].startswith("returned after") and out.splitlines()[-1] == "ok", \
-        out + err
+    assert out.splitlines()[-1:] == ["ok"], out + err
