@@ -67,8 +67,10 @@ clean:
 # AddressSanitizer and UndefinedBehaviorSanitizer, in its own venv. Python is
 # not built with ASan, so its runtime is preloaded; PYTHONMALLOC=malloc routes
 # every Python object through it too, so a reference-count slip that frees an
-# object early is caught as a use after free. Leak detection is off because
-# the interpreter never frees everything at exit.
+# object early is caught as a use after free. libstdc++ is preloaded too, or
+# ASan cannot find the real __cxa_throw when the module throws (the Python
+# binary itself does not link libstdc++). Leak detection is off because the
+# interpreter never frees everything at exit.
 
 check: lint test-asan
 
@@ -88,7 +90,8 @@ $(STAMPS)/debian-check:
 
 ASAN_VENV := .venv-asan
 ASAN_PY := $(ASAN_VENV)/bin/python
-ASAN_ENV = LD_PRELOAD=$$(g++ -print-file-name=libasan.so) ASAN_OPTIONS=detect_leaks=0 \
+ASAN_ENV = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
+    ASAN_OPTIONS=detect_leaks=0 \
     UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc
 
 test-asan: test-cpp-asan test-python-asan

@@ -23,10 +23,10 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from surface import BATCH, BATCH_FUNCTIONS, BY_NAME, FUNCTIONS, SCALAR, WITH_ARGUMENTS, \
+from surface import BATCH, BATCH_FUNCTIONS, BY_NAME, FUNCTIONS, SANITIZED, WITH_ARGUMENTS, \
     bits, finite, ids
 
-EXAMPLES = int(os.environ.get("TARNU_FUZZ_EXAMPLES", 300))
+EXAMPLES = int(os.environ.get("TARNU_FUZZ_EXAMPLES", 100 if SANITIZED else 300))
 fuzz = settings(max_examples=EXAMPLES, deadline=None, database=None,
                 suppress_health_check=[HealthCheck.too_slow])
 
@@ -454,7 +454,7 @@ def test_batch_arbitrary_doubles_match_the_scalar_function(function):
 # --- crash detection --------------------------------------------------------------
 
 def test_fuzzing_in_a_child_process_does_not_crash():
-    env = dict(os.environ, TARNU_FUZZ_EXAMPLES="60")
+    env = dict(os.environ, TARNU_FUZZ_EXAMPLES="10" if SANITIZED else "30")
     child = subprocess.run(
         [sys.executable, "-X", "faulthandler", "-m", "pytest", "-q", "-x", "-p", "no:cacheprovider",
          "-k", "not child_process", __file__],
