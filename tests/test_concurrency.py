@@ -11,7 +11,7 @@ import time
 
 import pytest
 
-from surface import BATCH_FUNCTIONS, BY_NAME, FUNCTIONS, WGS84_USERS, batch_args, bits, \
+from surface_walk import BATCH_FUNCTIONS, BY_NAME, FUNCTIONS, WGS84_USERS, batch_args, bits, \
     scalar_args
 
 THREADS = 8
@@ -93,7 +93,7 @@ RACE = """
     import sys, threading
     sys.setswitchinterval(1e-6)
     sys.path.insert(0, {tests!r})
-    from surface import BY_NAME, batch_args, bits, scalar_args
+    from surface_walk import BY_NAME, batch_args, bits, scalar_args
     fn = BY_NAME[{name!r}]
     {make_args}
     barrier = threading.Barrier({threads})

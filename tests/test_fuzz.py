@@ -23,7 +23,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from surface import BATCH, BATCH_FUNCTIONS, BY_NAME, FUNCTIONS, SANITIZED, WITH_ARGUMENTS, \
+from surface_walk import BATCH, BATCH_FUNCTIONS, BY_NAME, FUNCTIONS, SANITIZED, WITH_ARGUMENTS, \
     bits, finite, ids
 
 EXAMPLES = int(os.environ.get("TARNU_FUZZ_EXAMPLES", 100 if SANITIZED else 300))
@@ -40,7 +40,7 @@ SPHERE_HALF_CIRCUMFERENCE = math.pi * 6371008.8  # metres
 
 
 def test_surface_is_the_documented_one():
-    from surface import PARAMETERS
+    from surface_walk import PARAMETERS
     for f in FUNCTIONS:
         assert f.parameters == PARAMETERS[f.name], f
 

@@ -17,7 +17,7 @@ import tracemalloc
 
 import pytest
 
-from surface import BATCH_FUNCTIONS, SANITIZED, SCALAR, ids, scalar_args
+from surface_walk import BATCH_FUNCTIONS, SANITIZED, SCALAR, ids, scalar_args
 
 # Valid calls are cheap, failing ones cost an exception each: fewer of those.
 SCALE = 10 if SANITIZED else 1

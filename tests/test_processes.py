@@ -12,7 +12,7 @@ import time
 
 import pytest
 
-from surface import BATCH_FUNCTIONS, WGS84_USERS
+from surface_walk import BATCH_FUNCTIONS, WGS84_USERS
 
 TESTS = os.path.dirname(__file__)
 needs_batch = pytest.mark.skipif(not BATCH_FUNCTIONS, reason="no batch functions in this build")
@@ -109,7 +109,7 @@ HIDE_NUMPY = """
 
 def test_scalar_functions_work_without_numpy():
     child = run_python(HIDE_NUMPY + """
-    from surface import SCALAR, scalar_args
+    from surface_walk import SCALAR, scalar_args
     for f in SCALAR:
         result = f.fn(*scalar_args(f))
         flat = result.values() if isinstance(result, dict) else \\
@@ -124,7 +124,7 @@ def test_scalar_functions_work_without_numpy():
 @needs_batch
 def test_batch_without_numpy_is_a_panic_not_a_crash():
     child = run_python(HIDE_NUMPY + """
-    from surface import BATCH_FUNCTIONS
+    from surface_walk import BATCH_FUNCTIONS
     for f in BATCH_FUNCTIONS:
         try:
             f.fn([0.0], [0.0], [0.0], [0.0])
@@ -145,7 +145,7 @@ def test_batch_without_numpy_is_a_panic_not_a_crash():
 # not its threads.
 START_METHOD = """
     import multiprocessing as mp, numpy as np
-    from surface import BATCH_FUNCTIONS, batch_args, bits
+    from surface_walk import BATCH_FUNCTIONS, batch_args, bits
 
     def compute(name, n):
         fn = next(f.fn for f in BATCH_FUNCTIONS if f.name == name)
@@ -177,7 +177,7 @@ def test_batch_in_child_processes(method, tmp_path):
 
 LONG_BATCH = """
     import time, numpy as np
-    from surface import BATCH_FUNCTIONS, BY_NAME, BATCH, batch_args, bits
+    from surface_walk import BATCH_FUNCTIONS, BY_NAME, BATCH, batch_args, bits
     fn = BY_NAME[{name!r}].fn
     lat, lon = np.linspace(-80.0, 80.0, {n}), np.linspace(-170.0, 170.0, {n})
     interrupted = False
