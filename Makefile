@@ -11,6 +11,11 @@ PYTHON312 ?= $(shell for p in python3.12 $$HOME/.pyenv/versions/3.12*/bin/python
                  /usr/local/bin/python3.12 /usr/bin/python3.12; do \
                  $$p -c 'import sys; assert sys.version_info[:2] == (3, 12)' 2>/dev/null \
                  && { echo $$p; break; }; done)
+# Python 3.13, for a second run of the test suite (skipped when not found).
+PYTHON313 ?= $(shell for p in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python3.13 \
+                 /usr/local/bin/python3.13 /usr/bin/python3.13; do \
+                 $$p -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null \
+                 && { echo $$p; break; }; done)
 VENV := .venv
 PY := $(VENV)/bin/python
 STAMPS := .stamps
@@ -18,12 +23,12 @@ DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++
 SOURCES := CMakeLists.txt pyproject.toml $(shell find core src python -type f -not -name '*.pyc')
 CPP_BUILD := build/cpp
 
-.PHONY: demo test test-cpp test-python install clean check lint test-asan test-cpp-asan test-python-asan
+.PHONY: demo test test-cpp test-python typecheck test-python313 test-wheel install clean check lint test-asan test-cpp-asan test-python-asan
 
 demo: $(STAMPS)/install
 	$(PY) -m tarnu
 
-test: test-cpp test-python
+test: test-cpp test-python typecheck test-python313 test-wheel
 
 test-cpp: $(STAMPS)/venv
 	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
@@ -33,6 +38,49 @@ test-cpp: $(STAMPS)/venv
 
 test-python: $(STAMPS)/install
 	$(PY) -m pytest
+
+# The stubs against a typed use of every function (mypy --strict) and against
+# the built module (stubtest). The allowlist and --ignore-unused-allowlist are
+# temporary: they cover functions that other branches bring.
+typecheck: $(STAMPS)/install
+	$(PY) -m mypy --strict --warn-unused-ignores tests/typing/usage.py python/tarnu
+	$(PY) -m mypy.stubtest tarnu --allowlist tests/typing/stubtest-allowlist.txt \
+	    --ignore-unused-allowlist
+
+# The same test suite under Python 3.13, in its own venv and build directory.
+VENV313 := .venv313
+PY313 := $(VENV313)/bin/python
+
+test-python313:
+	@if [ -z "$(PYTHON313)" ]; then \
+	    echo "Python 3.13 not found: skipping the 3.13 run (set PYTHON313=/path/to/python3.13)"; \
+	else $(MAKE) --no-print-directory $(STAMPS)/install313 && $(PY313) -m pytest -q; fi
+
+$(STAMPS)/venv313: requirements-dev.txt $(STAMPS)/debian
+	test -x $(PY313) || $(PYTHON313) -m venv $(VENV313)
+	$(PY313) -m pip install -q --upgrade pip
+	$(PY313) -m pip install -q -r requirements-dev.txt
+	@touch $@
+
+$(STAMPS)/install313: $(STAMPS)/venv313 $(SOURCES)
+	$(PY313) -m pip install -q --no-build-isolation --no-deps .
+	@touch $@
+
+# What a user gets from an index: an sdist, a wheel built from that sdist, the
+# wheel installed into a fresh venv with its declared dependencies, and the
+# tests run from a directory where the source tree cannot shadow the package.
+WHEEL_TEST := build/wheel-test
+
+test-wheel: $(STAMPS)/venv
+	rm -rf $(WHEEL_TEST) && mkdir -p $(WHEEL_TEST)/dist
+	$(PY) -m build --sdist --no-isolation --outdir $(WHEEL_TEST)/dist . >/dev/null
+	$(PY) -m pip wheel -q --no-deps --no-build-isolation --wheel-dir $(WHEEL_TEST)/dist \
+	    $(WHEEL_TEST)/dist/tarnu-*.tar.gz
+	$(PYTHON312) -m venv $(WHEEL_TEST)/venv
+	$(WHEEL_TEST)/venv/bin/python -m pip install -q $(WHEEL_TEST)/dist/tarnu-*.whl \
+	    $$(grep -E '^(pytest|geographiclib|dask)' requirements-dev.txt)
+	cp -r tests README.md $(WHEEL_TEST)/
+	cd $(WHEEL_TEST) && venv/bin/python -m pytest -q -p no:cacheprovider tests
 
 install: $(STAMPS)/install
 
@@ -121,4 +169,14 @@ $(STAMPS)/venv-asan: requirements-dev.txt $(STAMPS)/debian
 $(STAMPS)/install-asan: $(STAMPS)/venv-asan $(SOURCES)
 	$(ASAN_PY) -m pip install -q --no-build-isolation --no-deps -C cmake.define.TARNU_SANITIZE=ON \
 	    -C cmake.build-type=RelWithDebInfo -C 'build-dir=build/asan/{wheel_tag}' .
+	@touch $@
+
+# Performance against the peers (bench/requirements.txt, installed into the same
+# venv): writes bench/RESULTS.md and the README's Performance table.
+.PHONY: bench
+bench: $(STAMPS)/install $(STAMPS)/bench
+	$(PY) bench/run.py
+
+$(STAMPS)/bench: bench/requirements.txt $(STAMPS)/venv
+	$(PY) -m pip install -q -r bench/requirements.txt
 	@touch $@

@@ -1,41 +1,13 @@
 #include "tarnu/great_circle.hpp"
 
-#include <sleef.h>
-
 #include <cmath>
 #include <iterator>
 
 #include "sphere_kernel.hpp"
 
-// sleef.h declares the FMA family's scalar functions only when the whole file
-// is compiled for FMA; they are chosen at run time here, so declare them.
-extern "C" {
-CONST double Sleef_finz_sind1_u10purecfma(double);
-CONST double Sleef_finz_cosd1_u10purecfma(double);
-CONST double Sleef_finz_asind1_u10purecfma(double);
-}
-
 namespace tarnu::great_circle {
 namespace detail {
 namespace {
-
-// SLEEF's scalar functions of each family. Their vector siblings return the
-// same bits, which is what lets one pair and a batch agree exactly.
-template <auto Sin, auto Cos, auto Asin>
-struct ScalarMath {
-  using V = double;
-  static constexpr std::size_t lanes = 1;
-  static V splat(double x) noexcept { return x; }
-  static V sqrt(V x) noexcept { return __builtin_sqrt(x); }
-  static V sin(V x) noexcept { return Sin(x); }
-  static V cos(V x) noexcept { return Cos(x); }
-  static V asin(V x) noexcept { return Asin(x); }
-};
-
-using CinzScalar = ScalarMath<Sleef_cinz_sind1_u10purec, Sleef_cinz_cosd1_u10purec,
-                              Sleef_cinz_asind1_u10purec>;
-using FinzScalar = ScalarMath<Sleef_finz_sind1_u10purecfma, Sleef_finz_cosd1_u10purecfma,
-                              Sleef_finz_asind1_u10purecfma>;
 
 // Most preferred first: FMA inside the library's functions when the CPU has
 // it (our own products and sums stay separately rounded either way), then
@@ -51,14 +23,6 @@ const SphereKernel& choose_kernel() noexcept {
 }
 
 }  // namespace
-
-double distance_cinz(double lat1, double lon1, double lat2, double lon2) noexcept {
-  return distance_one<CinzScalar>(lat1, lon1, lat2, lon2);
-}
-
-double distance_finz(double lat1, double lon1, double lat2, double lon2) noexcept {
-  return distance_one<FinzScalar>(lat1, lon1, lat2, lon2);
-}
 
 const SphereKernel* const* all_kernels(std::size_t& count) noexcept {
   count = std::size(kernels);

@@ -21,6 +21,7 @@
 #define OP(name) _mm256_##name
 #define SLEEF(fn) Sleef_finz_##fn##4_u10avx2
 #define SCALAR distance_finz
+#define PAIR_SLEEF(fn) Sleef_finz_##fn##2_u10avx2128
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
 #elif defined(TARNU_KERNEL_CINZ_AVX512F)
 #define KERNEL cinz_avx512f
@@ -45,6 +46,7 @@
 #define OP(name) _mm_##name
 #define SLEEF(fn) Sleef_cinz_##fn##2_u10sse2
 #define SCALAR distance_cinz
+#define PAIR_SLEEF(fn) Sleef_cinz_##fn##2_u10sse2
 #define CPU_SUPPORTS (__builtin_cpu_supports("sse2"))
 #else
 #error "sphere_simd.cpp is built once per kernel, with one TARNU_KERNEL_* macro defined"
@@ -75,7 +77,23 @@ void kernel_distance_n(const double* lat1, const double* lon1, const double* lat
 
 bool kernel_cpu_supports() noexcept { return CPU_SUPPORTS; }
 
+#ifdef PAIR_SLEEF
+struct PairMath {
+  using V = __m128d;
+  static V pair(double lane0, double lane1) noexcept { return _mm_setr_pd(lane0, lane1); }
+  static V sin(V x) noexcept { return PAIR_SLEEF(sind)(x); }
+  static V cos(V x) noexcept { return PAIR_SLEEF(cosd)(x); }
+  static V asin(V x) noexcept { return PAIR_SLEEF(asind)(x); }
+};
+#endif
+
 }  // namespace
+
+#ifdef PAIR_SLEEF
+double SCALAR(double lat1, double lon1, double lat2, double lon2) noexcept {
+  return haversine_pair<PairMath>(lat1, lon1, lat2, lon2);
+}
+#endif
 
 extern const SphereKernel KERNEL{STRINGIFY(KERNEL), LANES, kernel_cpu_supports, SCALAR,
                                  kernel_distance_n};

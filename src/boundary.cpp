@@ -278,7 +278,8 @@ PyObject* key_object(Key key) noexcept {
 }  // namespace
 
 PyObject* make_dict(std::initializer_list<Entry> entries) noexcept {
-  Ref dict(PyDict_New());
+  // Sized up front: a result dict never grows while it is filled.
+  Ref dict(_PyDict_NewPresized(static_cast<Py_ssize_t>(entries.size())));
   if (!dict) return nullptr;
   for (const Entry& entry : entries) {
     PyObject* key = key_object(entry.key);

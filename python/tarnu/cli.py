@@ -1,0 +1,385 @@
+"""The ``tarnu`` command: distances, destinations, geodesic problems, unit
+conversions and batch distances over CSV files from the shell.
+
+Run without arguments for a short demonstration; ``tarnu COMMAND --help``
+describes each command. Latitude comes before longitude, angles are in
+degrees, azimuths clockwise from north. Negative numbers need no quoting
+(``tarnu distance -33.87 151.21 35.68 139.65``).
+"""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import io
+import itertools
+import os
+import sys
+import tempfile
+from collections.abc import Callable, Iterator, Mapping, Sequence
+from typing import IO, TYPE_CHECKING, NoReturn
+
+import numpy as np
+
+from tarnu import __version__, distance, geodesic, units
+
+if TYPE_CHECKING:
+    from _typeshed import WriteableBuffer
+
+BLOCK_ROWS = 65536  # rows read, computed and written per batch block
+PROGRESS_BYTES = 16 << 20  # inputs at least this large get a progress bar
+LAT_LON = ("lat1", "lon1", "lat2", "lon2")
+
+# Lengths: each unit's conversion to and from metres.
+TO_METRES: dict[str, Callable[[float], float]] = {
+    "m": lambda x: x,
+    "km": lambda x: units.km_to_m(x),
+    "mi": lambda x: units.km_to_m(units.mi_to_km(x)),
+    "nm": lambda x: units.km_to_m(units.nm_to_km(x)),
+    "ft": lambda x: units.ft_to_m(x),
+}
+FROM_METRES: dict[str, Callable[[float], float]] = {
+    "m": lambda x: x,
+    "km": lambda x: units.m_to_km(x),
+    "mi": lambda x: units.km_to_mi(units.m_to_km(x)),
+    "nm": lambda x: units.km_to_nm(units.m_to_km(x)),
+    "ft": lambda x: units.m_to_ft(x),
+}
+# Pairs that one library function converts exactly, without going via metres.
+DIRECT: dict[tuple[str, str], Callable[[float], float]] = {
+    ("km", "mi"): lambda x: units.km_to_mi(x),
+    ("mi", "km"): lambda x: units.mi_to_km(x),
+    ("km", "nm"): lambda x: units.km_to_nm(x),
+    ("nm", "km"): lambda x: units.nm_to_km(x),
+    ("deg", "rad"): lambda x: units.deg_to_rad(x),
+    ("rad", "deg"): lambda x: units.rad_to_deg(x),
+}
+DECIMALS = {"m": 3, "ft": 3, "km": 6, "mi": 6, "nm": 6}  # about a millimetre
+ANGLES = ("deg", "rad", "dms")
+
+INVERSE_UNITS = {"lat1": "deg", "lon1": "deg", "lat2": "deg", "lon2": "deg",
+                 "s12": "m", "azi1": "deg", "azi2": "deg", "a12": "deg",
+                 "m12": "m", "M12": "(scale)", "M21": "(scale)", "S12": "m^2"}
+
+
+class InputError(Exception):
+    """Bad input data: reported on one line, exit status 2."""
+
+
+# --- one-shot commands --------------------------------------------------------
+
+def cmd_distance(args: argparse.Namespace) -> None:
+    measure = distance.great_circle_distance if args.sphere else distance.geodesic_distance
+    metres = measure(args.lat1, args.lon1, args.lat2, args.lon2)
+    print(f"{FROM_METRES[args.unit](metres):.{DECIMALS[args.unit]}f} {args.unit}")
+
+
+def cmd_destination(args: argparse.Namespace) -> None:
+    move = distance.great_circle_destination if args.sphere else distance.geodesic_destination
+    lat2, lon2 = move(args.lat, args.lon, args.azimuth, TO_METRES[args.unit](args.distance))
+    print(f"{lat2:.9f} {lon2:.9f}")
+
+
+def print_quantities(result: Mapping[str, object]) -> None:
+    for key, value in result.items():
+        print(f"{key:<4} {value!r} {INVERSE_UNITS[key]}")
+
+
+def cmd_inverse(args: argparse.Namespace) -> None:
+    print_quantities(geodesic.inverse(args.lat1, args.lon1, args.lat2, args.lon2))
+
+
+def cmd_direct(args: argparse.Namespace) -> None:
+    print_quantities(geodesic.direct(args.lat1, args.lon1, args.azi1, args.s12))
+
+
+def convert(values: Sequence[float], source: str, target: str) -> tuple[float, ...]:
+    """Convert one value (three for a "dms" source) from one unit to another."""
+    if (source in ANGLES) != (target in ANGLES):
+        raise InputError(f"cannot convert {source} to {target}: one is a length, one an angle")
+    if len(values) != (3 if source == "dms" else 1):
+        wanted = "DEGREES MINUTES SECONDS" if source == "dms" else "one VALUE"
+        raise InputError(f"{source} takes {wanted}, got {len(values)} value(s)")
+    if source == "dms":
+        deg = units.dms_to_deg(*values)
+        return (deg,) if target == "deg" else convert([deg], "deg", target)
+    (value,) = values
+    if source == target:
+        return (value,)
+    if target == "dms":
+        return units.deg_to_dms(value if source == "deg" else units.rad_to_deg(value))
+    if (source, target) in DIRECT:
+        return (DIRECT[source, target](value),)
+    return (FROM_METRES[target](TO_METRES[source](value)),)
+
+
+def cmd_convert(args: argparse.Namespace) -> None:
+    print(" ".join(repr(x) for x in convert(args.values, args.source, args.target)))
+
+
+# --- batch ----------------------------------------------------------------------
+
+class _CountingReader(io.RawIOBase):
+    """A binary stream that counts the bytes read through it (for progress)."""
+
+    def __init__(self, raw: IO[bytes]) -> None:
+        self.raw, self.count = raw, 0
+
+    def readable(self) -> bool:
+        return True
+
+    def readinto(self, buffer: WriteableBuffer) -> int:
+        n = self.raw.readinto(buffer) or 0  # type: ignore[attr-defined]
+        self.count += n
+        return n
+
+
+def _column_indices(header: list[str], path: str) -> list[int]:
+    names = [name.strip() for name in header]
+    missing = [name for name in LAT_LON if name not in names]
+    if missing:
+        raise InputError(f"{path}, line 1: missing column(s) {', '.join(missing)} "
+                         f"(the header must name {', '.join(LAT_LON)})")
+    return [names.index(name) for name in LAT_LON]
+
+
+def _locate_error(path: str, rows: list[list[str]], lines: list[int],
+                  columns: list[int]) -> NoReturn:
+    """Find the first bad value of a block that failed to parse, and report it."""
+    for row, line in zip(rows, lines):
+        for name, col in zip(LAT_LON, columns):
+            where = f"{path}, line {line}, column {col + 1} ({name})"
+            if col >= len(row):
+                raise InputError(f"{where}: missing value (the row has {len(row)} fields)")
+            try:
+                float(row[col])
+            except ValueError:
+                raise InputError(f"{where}: not a number: {row[col]!r}") from None
+    raise InputError(f"{path}, line {lines[0]}: bad block")  # not reached
+
+
+def _blocks(reader: Iterator[list[str]], line_of: Callable[[], int]
+            ) -> Iterator[tuple[list[list[str]], list[int]]]:
+    """Rows of the CSV in blocks of BLOCK_ROWS, skipping blank lines, with
+    each row's (last) line number."""
+    while True:
+        rows: list[list[str]] = []
+        lines: list[int] = []
+        for row in itertools.islice(reader, BLOCK_ROWS):
+            if row:
+                rows.append(row)
+                lines.append(line_of())
+        if not rows:
+            return
+        yield rows, lines
+
+
+def _write_distances(source: IO[str], sink: IO[str], path: str, sphere: bool,
+                     on_block: Callable[[], None]) -> None:
+    reader = csv.reader(source, strict=True)
+    writer = csv.writer(sink, lineterminator="\n")
+    try:
+        header = next(reader)
+    except StopIteration:
+        raise InputError(f"{path}: empty file, expected a header naming "
+                         f"{', '.join(LAT_LON)}") from None
+    columns = _column_indices(header, path)
+    writer.writerow([*header, "distance_m"])
+    blocks = _blocks(reader, lambda: reader.line_num)
+    while True:
+        try:
+            block = next(blocks, None)
+        except csv.Error as error:
+            raise InputError(f"{path}, line {reader.line_num}: {error}") from None
+        if block is None:
+            return
+        rows, lines = block
+        try:
+            arrays = [np.fromiter((float(row[col]) for row in rows), np.float64, len(rows))
+                      for col in columns]
+        except (ValueError, IndexError):
+            _locate_error(path, rows, lines, columns)
+        measure = (distance.great_circle_distance_batch if sphere
+                   else distance.geodesic_distance_batch)
+        for row, metres in zip(rows, measure(*arrays).tolist()):
+            row.append(repr(metres))
+        writer.writerows(rows)
+        on_block()
+
+
+def cmd_batch(args: argparse.Namespace) -> None:
+    path = "<stdin>" if args.input == "-" else args.input
+    try:
+        raw: IO[bytes] = sys.stdin.buffer if args.input == "-" else open(path, "rb")
+    except OSError as error:
+        raise InputError(f"{path}: {error.strerror}") from None
+    counter = _CountingReader(raw)
+    size = os.fstat(raw.fileno()).st_size if args.input != "-" else 0
+    bar = None
+    if size >= PROGRESS_BYTES and not args.quiet:
+        from tqdm import tqdm
+        bar = tqdm(total=size, unit="B", unit_scale=True, desc=os.path.basename(path),
+                   file=sys.stderr, leave=False)
+
+    def progress() -> None:
+        if bar is not None:
+            bar.update(counter.count - bar.n)
+
+    with raw, io.TextIOWrapper(io.BufferedReader(counter), encoding="utf-8-sig",
+                               newline="") as source:
+        try:
+            if args.output in (None, "-"):
+                _write_distances(source, sys.stdout, path, args.sphere, progress)
+            else:
+                with _replace_on_success(args.output) as sink:
+                    _write_distances(source, sink, path, args.sphere, progress)
+        except UnicodeDecodeError as error:
+            raise InputError(f"{path}: not UTF-8 text ({error.reason})") from None
+        finally:
+            if bar is not None:
+                bar.close()
+
+
+class _replace_on_success:
+    """A temporary file beside `target` that replaces it when the block ends
+    normally and is removed when the block raises: no half-written output."""
+
+    def __init__(self, target: str) -> None:
+        self.target = target
+
+    def __enter__(self) -> IO[str]:
+        directory = os.path.dirname(os.path.abspath(self.target))
+        self.file = tempfile.NamedTemporaryFile(
+            "w", dir=directory, prefix=f".{os.path.basename(self.target)}.", suffix=".tmp",
+            delete=False, encoding="utf-8", newline="")
+        return self.file
+
+    def __exit__(self, kind: object, *rest: object) -> None:
+        self.file.close()
+        if kind is not None:
+            os.unlink(self.file.name)
+            return
+        umask = os.umask(0)
+        os.umask(umask)
+        os.chmod(self.file.name, 0o666 & ~umask)  # as open() would have made it
+        os.replace(self.file.name, self.target)
+
+
+# --- the demo -------------------------------------------------------------------
+
+CITY_PAIRS = [
+    ("London", 51.5074, -0.1278, "Paris", 48.8566, 2.3522),
+    ("New York", 40.7128, -74.0060, "Los Angeles", 34.0522, -118.2437),
+    ("Sydney", -33.8688, 151.2093, "Tokyo", 35.6762, 139.6503),
+    ("Quito", -0.1807, -78.4678, "Singapore", 1.3521, 103.8198),
+]
+
+
+def demo() -> None:
+    print(f"tarnu {__version__}: distances between cities, in km\n")
+    print(f"  {'from':>9}    {'to':<12} {'sphere':>12} {'WGS84':>12} {'difference':>11}")
+    for name1, lat1, lon1, name2, lat2, lon2 in CITY_PAIRS:
+        sphere = units.m_to_km(distance.great_circle_distance(lat1, lon1, lat2, lon2))
+        ellipsoid = units.m_to_km(distance.geodesic_distance(lat1, lon1, lat2, lon2))
+        print(f"  {name1:>9} -> {name2:<12} {sphere:12.3f} {ellipsoid:12.3f} "
+              f"{ellipsoid - sphere:+11.3f}")
+    print("\n  1000 km from London at azimuth 90 (due east at the start):")
+    for label, move in (("sphere", distance.great_circle_destination),
+                        ("WGS84", distance.geodesic_destination)):
+        lat, lon = move(51.5074, -0.1278, 90.0, units.km_to_m(1000.0))
+        print(f"    {label:>6}: lat {lat:10.6f}, lon {lon:10.6f}")
+    print(f"\n  Marathon: 42.195 km = {units.km_to_mi(42.195):.4f} mi"
+          f" = {units.km_to_nm(42.195):.4f} nm")
+    print("\nMore: tarnu --help")
+
+
+# --- the parser -----------------------------------------------------------------
+
+def _shape_option(parser: argparse.ArgumentParser) -> None:
+    shape = parser.add_mutually_exclusive_group()
+    shape.add_argument("--sphere", action="store_true",
+                       help="great circle on a sphere of radius 6371008.8 m")
+    shape.add_argument("--ellipsoid", action="store_false", dest="sphere",
+                       help="geodesic on the WGS84 ellipsoid (the default)")
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="tarnu", description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action="version", version=f"tarnu {__version__}")
+    commands = parser.add_subparsers(title="commands", metavar="COMMAND")
+
+    def command(name: str, run: Callable[[argparse.Namespace], None], text: str
+                ) -> argparse.ArgumentParser:
+        sub = commands.add_parser(name, help=text, description=text)
+        sub.set_defaults(run=run)
+        return sub
+
+    def numbers(sub: argparse.ArgumentParser, *names: str) -> None:
+        for name in names:
+            sub.add_argument(name.lower(), metavar=name, type=float)
+
+    lengths = list(DECIMALS)
+    sub = command("distance", cmd_distance,
+                  "Distance between two points (default: WGS84, in km).")
+    numbers(sub, "LAT1", "LON1", "LAT2", "LON2")
+    _shape_option(sub)
+    sub.add_argument("--unit", choices=lengths, default="km", help="unit of the result (km)")
+
+    sub = command("destination", cmd_destination,
+                  "Point reached from LAT LON along AZIMUTH (degrees clockwise from north) "
+                  "after DISTANCE (default: WGS84, DISTANCE in km); prints LAT2 LON2.")
+    numbers(sub, "LAT", "LON", "AZIMUTH", "DISTANCE")
+    _shape_option(sub)
+    sub.add_argument("--unit", choices=lengths, default="km", help="unit of DISTANCE (km)")
+
+    sub = command("inverse", cmd_inverse,
+                  "The full WGS84 inverse problem: every quantity between two points.")
+    numbers(sub, "LAT1", "LON1", "LAT2", "LON2")
+    sub = command("direct", cmd_direct,
+                  "The full WGS84 direct problem: from LAT1 LON1 along AZI1 for S12 metres.")
+    numbers(sub, "LAT1", "LON1", "AZI1", "S12")
+
+    sub = command("convert", cmd_convert,
+                  "Convert VALUE from one unit to another: lengths m km mi nm ft, angles deg "
+                  "rad dms. A dms value is three numbers, DEGREES MINUTES SECONDS, each "
+                  "keeping its own sign (10 30 0 is 10.5 deg; -10.5 deg is -10 -30 0); dms "
+                  "output carries the sign on the degrees alone (-10.5 deg gives -10.0 30.0 "
+                  "0.0).")
+    sub.add_argument("values", metavar="VALUE", type=float, nargs="+")
+    units_ = [*lengths, *ANGLES]
+    sub.add_argument("source", metavar="FROM", choices=units_, help=" ".join(units_))
+    sub.add_argument("target", metavar="TO", choices=units_, help=" ".join(units_))
+
+    sub = command("batch", cmd_batch,
+                  "Distances for every row of a CSV file whose header names lat1, lon1, lat2 "
+                  "and lon2. Writes the rows, other columns unchanged, with a distance_m column "
+                  "(metres). Streams in blocks, so files larger than memory work.")
+    sub.add_argument("input", metavar="INPUT.csv", help="the CSV file ('-' for stdin)")
+    sub.add_argument("-o", "--output", metavar="OUTPUT.csv",
+                     help="where to write (default stdout); written only when every row is good")
+    sub.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    _shape_option(sub)
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    args = build_parser().parse_args(argv)
+    try:
+        if not hasattr(args, "run"):
+            demo()
+        else:
+            args.run(args)
+        sys.stdout.flush()
+    except InputError as error:
+        print(f"tarnu: error: {error}", file=sys.stderr)
+        return 2
+    except BrokenPipeError:  # e.g. `tarnu batch big.csv | head`
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    except OSError as error:  # e.g. the output's directory does not exist
+        print(f"tarnu: error: {error}", file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        return 130
+    return 0

@@ -1,0 +1,87 @@
+"""The README's Python examples, run as doctests: one test per example block,
+in a namespace that already has the tour's imports."""
+
+import doctest
+import re
+import shlex
+import subprocess
+import sysconfig
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+from tarnu import distance, geodesic, units
+from surface import SUBMODULE_OF, missing
+
+README = Path(__file__).resolve().parents[1] / "README.md"
+BLOCK = re.compile(r"^( *)```python\n(.*?)^\1```", re.M | re.S)
+FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
+
+
+def blocks():
+    """(heading, line, source) of every python block with examples."""
+    text = README.read_text(encoding="utf-8")
+    found = []
+    for match in BLOCK.finditer(text):
+        indent, body = match.groups()
+        source = "".join(line[len(indent):] + "\n" for line in body.splitlines())
+        if ">>>" in source:
+            heading = re.findall(r"^#+ (.*)$", text[:match.start()], re.M)[-1]
+            found.append((heading, text.count("\n", 0, match.start()) + 1, source))
+    return found
+
+
+def test_readme_has_a_tour_of_every_function():
+    text = "".join(source for _, _, source in blocks())
+    assert [name for name in SUBMODULE_OF if f".{name}(" not in text] == []
+
+
+@pytest.mark.parametrize("heading, line, source",
+                         [pytest.param(*b, id=f"line{b[1]}") for b in blocks()])
+def test_readme_example(heading, line, source):
+    used = [name for name in SUBMODULE_OF if re.search(rf"\b{name}\(", source)]
+    if absent := missing(*used):
+        pytest.skip(f"not in this build yet: {', '.join(absent)}")
+    if "dask" in source:
+        pytest.importorskip("dask.array")
+    globs = {"np": np, "distance": distance, "geodesic": geodesic, "units": units,
+             "__name__": "readme"}
+    # Later blocks reuse the tour's arrays.
+    exec("lat1 = np.array([51.5074, 40.7128, -33.8688]); lon1 = np.array([-0.1278, -74.0060, "
+         "151.2093]); lat2 = np.array([48.8566, 34.0522, 35.6762]); lon2 = np.array([2.3522, "
+         "-118.2437, 139.6503])", globs)
+    test = doctest.DocTestParser().get_doctest(source, globs, f"README.md ({heading})",
+                                               str(README), line)
+    runner = doctest.DocTestRunner(optionflags=FLAGS)
+    runner.run(test, out=lambda text: print(text, end=""))
+    assert runner.failures == 0, f"README.md line {line}: see the captured output"
+
+
+def console_examples():
+    """(command, expected output) of every `$ tarnu ...` line in the README's
+    console blocks, except batch runs (they need files)."""
+    text = README.read_text(encoding="utf-8")
+    examples = []
+    for block in re.findall(r"^```console\n(.*?)^```", text, re.M | re.S):
+        for command, output in re.findall(r"^\$ (.*)\n((?:(?!\$ ).*\n)*)", block, re.M):
+            if not command.startswith("tarnu batch"):
+                examples.append((command.split("#")[0].strip(), output))
+    return examples
+
+
+@pytest.mark.skipif(bool(missing(*SUBMODULE_OF)), reason="needs every function")
+@pytest.mark.parametrize("command, output", console_examples())
+def test_readme_console_example(command, output):
+    script = Path(sysconfig.get_path("scripts")) / "tarnu"
+    args = [str(script), *shlex.split(command)[1:]]
+    result = subprocess.run(args, capture_output=True, text=True, timeout=60, check=True)
+    # Word by word; numbers to 12 digits, as GeographicLib builds may differ
+    # in the last bits.
+    got, expected = result.stdout.split(), output.split()
+    assert len(got) == len(expected) and result.stdout.count("\n") == output.count("\n")
+    for word, wanted in zip(got, expected):
+        try:
+            assert float(word) == pytest.approx(float(wanted), rel=1e-12, abs=1e-9), word
+        except ValueError:
+            assert word == wanted
