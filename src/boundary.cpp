@@ -71,6 +71,8 @@ PyObject* panic_exception_type() noexcept {
 PyObject* raise_current_exception() noexcept {
   try {
     try {
+      // Only ever called from a catch block (see the header).
+      // cppcheck-suppress rethrowNoCurrentException
       throw;
     } catch (const Fault& fault) {
       raise_panic(fault.what());  // already reported when it was made

@@ -33,6 +33,8 @@ class Ref {
   Ref& operator=(const Ref&) = delete;
   Ref(Ref&& other) noexcept : ptr_(other.release()) {}
   Ref& operator=(Ref&& other) noexcept {
+    // One use of `other`: the temporary takes it, then drops our old value.
+    // cppcheck-suppress accessMoved
     Ref(std::move(other)).swap(*this);
     return *this;
   }
