@@ -28,7 +28,7 @@ CPP_BUILD := build/cpp
 demo: $(STAMPS)/install
 	$(PY) -m tarnu
 
-test: test-cpp test-python typecheck test-python313 test-wheel
+test: test-cpp test-python typecheck test-python313 test-wheel check
 
 test-cpp: $(STAMPS)/venv
 	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
@@ -105,7 +105,7 @@ $(STAMPS)/install: $(STAMPS)/venv $(SOURCES)
 clean:
 	rm -rf build $(STAMPS)
 
-# --- reliability checks (CI runs `make check` after `make test`) -------------
+# --- reliability checks (part of `make test`; `make check` alone runs them) ---
 #
 # lint: cppcheck over core/ and src/. useStlAlgorithm is off: it asks for
 # std::find_if in place of short explicit loops, which read better here.
