@@ -244,30 +244,18 @@ void wrap_argument_error(string_view parameter) noexcept {
 // ---------------------------------------------------------------------------
 // Results.
 
-PyObject* make_tuple(double first, double second) noexcept {
-  Ref a(PyFloat_FromDouble(first));
-  if (!a) return nullptr;
-  Ref b(PyFloat_FromDouble(second));
-  if (!b) return nullptr;
-  PyObject* tuple = PyTuple_New(2);
+PyObject* detail::make_tuple(const std::array<double, 3>& values, std::size_t count) noexcept {
+  // Each float is made first to last, then the tuple; a failure stops there.
+  std::array<Ref, 3> items;
+  for (std::size_t i = 0; i < count; ++i) {
+    items[i] = Ref(PyFloat_FromDouble(values[i]));
+    if (!items[i]) return nullptr;
+  }
+  PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(count));
   if (tuple == nullptr) return nullptr;
-  PyTuple_SET_ITEM(tuple, 0, a.release());
-  PyTuple_SET_ITEM(tuple, 1, b.release());
-  return tuple;
-}
-
-PyObject* make_tuple(double first, double second, double third) noexcept {
-  Ref a(PyFloat_FromDouble(first));
-  if (!a) return nullptr;
-  Ref b(PyFloat_FromDouble(second));
-  if (!b) return nullptr;
-  Ref c(PyFloat_FromDouble(third));
-  if (!c) return nullptr;
-  PyObject* tuple = PyTuple_New(3);
-  if (tuple == nullptr) return nullptr;
-  PyTuple_SET_ITEM(tuple, 0, a.release());
-  PyTuple_SET_ITEM(tuple, 1, b.release());
-  PyTuple_SET_ITEM(tuple, 2, c.release());
+  for (std::size_t i = 0; i < count; ++i) {
+    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), items[i].release());
+  }
   return tuple;
 }
 

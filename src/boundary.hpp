@@ -154,8 +154,16 @@ inline bool parse(const FunctionDescription<N>& description, PyObject* const* ar
 // own exception (MemoryError when it is out of memory) set.
 
 inline PyObject* make_float(double value) noexcept { return PyFloat_FromDouble(value); }
-PyObject* make_tuple(double first, double second) noexcept;
-PyObject* make_tuple(double first, double second, double third) noexcept;
+namespace detail {
+PyObject* make_tuple(const std::array<double, 3>& values, std::size_t count) noexcept;
+}  // namespace detail
+
+inline PyObject* make_tuple(double first, double second) noexcept {
+  return detail::make_tuple({first, second, 0.0}, 2);
+}
+inline PyObject* make_tuple(double first, double second, double third) noexcept {
+  return detail::make_tuple({first, second, third}, 3);
+}
 
 // The keys of result dicts, the geodesy names; their str objects are
 // interned once and reused.
