@@ -110,6 +110,7 @@ Pool* build_pool() noexcept {
 }
 
 Pool& get_pool() noexcept {
+  // cppcheck-suppress constVariable ; the caller gets the pool to run jobs on
   if (Pool* pool = instance.load(std::memory_order_acquire)) return *pool;
   std::lock_guard lock(create_mutex);
   Pool* pool = instance.load(std::memory_order_relaxed);

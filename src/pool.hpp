@@ -57,7 +57,9 @@ class FunctionRef {
     requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> &&
              std::is_object_v<std::remove_reference_t<F>> &&
              std::is_invocable_v<F&, std::size_t, std::size_t>)
-  FunctionRef(F&& f) noexcept  // NOLINT: implicit, so that a lambda can be passed as is
+  // Implicit, so that a lambda can be passed as is.
+  // cppcheck-suppress noExplicitConstructor
+  FunctionRef(F&& f) noexcept
       : object_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
         call_([](void* object, std::size_t begin, std::size_t end) {
           (*static_cast<std::remove_reference_t<F>*>(object))(begin, end);
