@@ -53,11 +53,13 @@ class OutputBuffer {
   std::size_t size() const noexcept { return size_; }
   double& operator[](std::size_t i) noexcept { return data_[i]; }
 
+  // Frees a buffer (with the interpreter lock held).
+  struct Free {
+    void operator()(double* p) const noexcept;
+  };
+
  private:
   friend PyObject* make_array(OutputBuffer&& buffer);
-  struct Free {
-    void operator()(double* p) const noexcept { std::free(p); }
-  };
   std::unique_ptr<double[], Free> data_;
   std::size_t size_;
   std::size_t capacity_;  // allocated elements: at least 1, so malloc never sees 0

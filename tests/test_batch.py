@@ -156,6 +156,23 @@ def test_result_buffer_outlives_the_array_through_views():
     assert view.tobytes() == expected[10:20].tobytes()
 
 
+def test_result_buffer_is_visible_to_tracemalloc():
+    import tracemalloc
+    inputs = random_pairs(10_000)
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        result = gcd_batch(*inputs)
+        assert tracemalloc.get_traced_memory()[0] - before >= result.nbytes
+        view = result[::2]
+        del result
+        assert tracemalloc.get_traced_memory()[0] - before >= view.base.nbytes
+        del view
+        assert tracemalloc.get_traced_memory()[0] - before < 10_000
+    finally:
+        tracemalloc.stop()
+
+
 @pytest.mark.parametrize("batch", BATCHES)
 @pytest.mark.parametrize("bad", [math.nan, math.inf, -math.inf])
 @pytest.mark.parametrize("position", range(4))
