@@ -8,8 +8,6 @@
 #include <iterator>
 #include <new>
 
-#include "compat.hpp"
-
 namespace _tarnu {
 
 // ---------------------------------------------------------------------------
