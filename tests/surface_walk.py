@@ -2,8 +2,8 @@
 
 Functions are found through each submodule's ``__all__`` and their parameters
 through their text signatures, so functions added later are covered without
-editing the tests. PARAMETERS pins the parameter lists we know, so a function
-that loses or reorders a parameter fails here rather than being silently
+editing the tests. surface.PARAMETERS pins the parameter lists we know, so a
+function that loses or reorders a parameter fails rather than being silently
 walked with the wrong arity.
 """
 
@@ -13,24 +13,6 @@ import os
 import struct
 
 from tarnu import _tarnu
-
-PARAMETERS = {
-    "great_circle_distance": ("lat1", "lon1", "lat2", "lon2"),
-    "great_circle_destination": ("lat1", "lon1", "bearing", "distance"),
-    "geodesic_distance": ("lat1", "lon1", "lat2", "lon2"),
-    "geodesic_destination": ("lat1", "lon1", "bearing", "distance"),
-    "geodesic_inverse": ("lat1", "lon1", "lat2", "lon2"),
-    "geodesic_distance_batch": ("lat1", "lon1", "lat2", "lon2"),
-    "great_circle_distance_batch": ("lat1", "lon1", "lat2", "lon2"),
-    "inverse": ("lat1", "lon1", "lat2", "lon2"),
-    "direct": ("lat1", "lon1", "azi1", "s12"),
-    "wgs84_a": (),
-    "wgs84_f": (),
-    "km_to_mi": ("km",), "mi_to_km": ("mi",), "km_to_nm": ("km",), "nm_to_km": ("nm",),
-    "m_to_ft": ("m",), "ft_to_m": ("ft",), "m_to_km": ("m",), "km_to_m": ("km",),
-    "deg_to_rad": ("d",), "rad_to_deg": ("r",),
-    "dms_to_deg": ("degrees", "arcminutes", "arcseconds"), "deg_to_dms": ("dd",),
-}
 
 # The functions that take NumPy arrays, with the scalar function that gives
 # each of their elements.

@@ -43,7 +43,7 @@ SPHERE_HALF_CIRCUMFERENCE = math.pi * 6371008.8  # metres
 
 
 def test_surface_is_the_documented_one():
-    from surface_walk import PARAMETERS
+    from surface import PARAMETERS
     for f in FUNCTIONS:
         assert f.parameters == PARAMETERS[f.name], f
 
