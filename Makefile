@@ -19,7 +19,7 @@ PYTHON313 ?= $(shell for p in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python
 VENV := .venv
 PY := $(VENV)/bin/python
 STAMPS := .stamps
-DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++
+DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++ cppcheck
 SOURCES := CMakeLists.txt pyproject.toml $(shell find core src python -type f -not -name '*.pyc')
 CPP_BUILD := build/cpp
 
@@ -55,10 +55,7 @@ test-python313:
 	else $(MAKE) --no-print-directory $(STAMPS)/install313 && $(PY313) -m pytest -q; fi
 
 $(STAMPS)/venv313: requirements-dev.txt $(STAMPS)/debian
-	test -x $(PY313) || $(PYTHON313) -m venv $(VENV313)
-	$(PY313) -m pip install -q --upgrade pip
-	$(PY313) -m pip install -q -r requirements-dev.txt
-	@touch $@
+	$(call make-venv,$(PYTHON313),$(VENV313))
 
 $(STAMPS)/install313: $(STAMPS)/venv313 $(SOURCES)
 	$(PY313) -m pip install -q --no-build-isolation --no-deps .
@@ -91,12 +88,17 @@ $(STAMPS)/debian:
 	fi
 	@touch $@
 
+# $(call make-venv,PYTHON,DIR): a venv in DIR with the development requirements.
+define make-venv
+@test -n "$(1)" || { echo "Python not found for $(2): set PYTHON312 / PYTHON313" >&2; exit 1; }
+test -x $(2)/bin/python || $(1) -m venv $(2)
+$(2)/bin/python -m pip install -q --upgrade pip
+$(2)/bin/python -m pip install -q -r requirements-dev.txt
+@touch $@
+endef
+
 $(STAMPS)/venv: requirements-dev.txt $(STAMPS)/debian
-	@test -n "$(PYTHON312)" || { echo "Python 3.12 not found: set PYTHON312=/path/to/python3.12" >&2; exit 1; }
-	test -x $(PY) || $(PYTHON312) -m venv $(VENV)
-	$(PY) -m pip install -q --upgrade pip
-	$(PY) -m pip install -q -r requirements-dev.txt
-	@touch $@
+	$(call make-venv,$(PYTHON312),$(VENV))
 
 $(STAMPS)/install: $(STAMPS)/venv $(SOURCES)
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
@@ -120,19 +122,10 @@ clean:
 
 check: lint test-asan
 
-lint: $(STAMPS)/debian-check
+lint: $(STAMPS)/debian
 	cppcheck --std=c++20 --language=c++ --enable=warning,style,performance,portability \
 	    --suppress=useStlAlgorithm --inline-suppr --quiet --error-exitcode=1 \
 	    -I core/include -I core -I src core src
-
-$(STAMPS)/debian-check:
-	@mkdir -p $(STAMPS)
-	@if ! dpkg -s cppcheck >/dev/null 2>&1; then \
-	    SUDO=$$([ "$$(id -u)" = 0 ] || echo sudo); \
-	    $$SUDO apt-get update -qq && \
-	    DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq cppcheck; \
-	fi
-	@touch $@
 
 ASAN_VENV := .venv-asan
 ASAN_PY := $(ASAN_VENV)/bin/python
@@ -158,11 +151,7 @@ test-python-asan: $(STAMPS)/install-asan
 	$(ASAN_ENV) TARNU_SANITIZED=1 $(ASAN_PY) -m pytest -q
 
 $(STAMPS)/venv-asan: requirements-dev.txt $(STAMPS)/debian
-	@test -n "$(PYTHON312)" || { echo "Python 3.12 not found: set PYTHON312=/path/to/python3.12" >&2; exit 1; }
-	test -x $(ASAN_PY) || $(PYTHON312) -m venv $(ASAN_VENV)
-	$(ASAN_PY) -m pip install -q --upgrade pip
-	$(ASAN_PY) -m pip install -q -r requirements-dev.txt
-	@touch $@
+	$(call make-venv,$(PYTHON312),$(ASAN_VENV))
 
 $(STAMPS)/install-asan: $(STAMPS)/venv-asan $(SOURCES)
 	$(ASAN_PY) -m pip install -q --no-build-isolation --no-deps -C cmake.define.TARNU_SANITIZE=ON \
