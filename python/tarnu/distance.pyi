@@ -5,6 +5,8 @@ from typing import TypedDict, type_check_only
 import numpy as np
 from numpy.typing import NDArray
 
+from tarnu.geodesic import _Solution
+
 __all__ = [
     "geodesic_distance",
     "geodesic_destination",
@@ -16,17 +18,8 @@ __all__ = [
 ]
 
 @type_check_only
-class GeodesicInverseResult(TypedDict):
+class GeodesicInverseResult(_Solution):
     """The dict of geodesic_inverse, keys in this order."""
-
-    lat1: float
-    lon1: float
-    lat2: float
-    lon2: float
-    s12: float
-    azi1: float
-    azi2: float
-    a12: float
 
 def geodesic_distance(lat1: float, lon1: float, lat2: float, lon2: float) -> float: ...
 def geodesic_destination(

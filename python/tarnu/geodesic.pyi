@@ -5,8 +5,8 @@ from typing import TypedDict, type_check_only
 __all__ = ["inverse", "direct", "wgs84_a", "wgs84_f"]
 
 @type_check_only
-class InverseResult(TypedDict):
-    """The dict of inverse, keys in this order ("m12" and "M12" differ)."""
+class _Solution(TypedDict):
+    """The eight quantities every solution reports, keys in this order."""
 
     lat1: float
     lon1: float
@@ -16,23 +16,20 @@ class InverseResult(TypedDict):
     azi1: float
     azi2: float
     a12: float
+
+@type_check_only
+class InverseResult(_Solution):
+    """The dict of inverse: the eight of _Solution, then these ("m12" and
+    "M12" differ)."""
+
     m12: float
     M12: float
     M21: float
     S12: float
 
 @type_check_only
-class DirectResult(TypedDict):
+class DirectResult(_Solution):
     """The dict of direct, keys in this order."""
-
-    lat1: float
-    lon1: float
-    lat2: float
-    lon2: float
-    s12: float
-    azi1: float
-    azi2: float
-    a12: float
 
 def inverse(lat1: float, lon1: float, lat2: float, lon2: float) -> InverseResult: ...
 def direct(lat1: float, lon1: float, azi1: float, s12: float) -> DirectResult: ...
