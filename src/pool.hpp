@@ -17,16 +17,6 @@
 
 namespace _tarnu::pool {
 
-// Ranges shorter than this run whole on the calling thread without waking a worker:
-// the wake-up and the final hand-back cost more than such a range of distances takes.
-inline constexpr std::size_t serial_threshold = 2048;
-
-// The shortest chunk a worker claims (the last chunk of a range may be shorter). Above
-// it, a range is cut into about four chunks per thread so that uneven work balances.
-inline constexpr std::size_t min_chunk = 256;
-
-static_assert(serial_threshold >= 2, "ranges of 0 or 1 indices must stay on the caller");
-
 // How finely parallel_for may cut a range, chosen by what one index costs: a range
 // shorter than serial_threshold runs whole on the caller, and no chunk handed out is
 // shorter than min_chunk (the last one of a range may be). The caller claims chunks
@@ -38,14 +28,16 @@ struct Grain {
   std::size_t min_chunk;
 };
 
-// For bodies of some nanoseconds an index, like the haversine kernel.
-inline constexpr Grain fine_grain{serial_threshold, min_chunk};
+// For bodies of some nanoseconds an index, like the haversine kernel: below 2048
+// indices the wake-up and the hand-back cost more than the range takes; above, a
+// range is cut into about four chunks per thread, none shorter than 256.
+inline constexpr Grain fine_grain{2048, 256};
 
 // For bodies of about a microsecond an index, like a geodesic inverse: a chunk of 8
 // outlasts a worker's wake-up, and 32 indices already keep two threads busy.
 inline constexpr Grain coarse_grain{32, 8};
 
-static_assert(coarse_grain.serial_threshold >= 2,
+static_assert(fine_grain.serial_threshold >= 2 && coarse_grain.serial_threshold >= 2,
               "ranges of 0 or 1 indices must stay on the caller");
 
 // A non-owning reference to a callable `void(std::size_t begin, std::size_t end)`.

@@ -141,7 +141,7 @@ TEST(Pool, ThreadsFromEnv) {
 TEST(Pool, EveryIndexExactlyOnce) {
   ASSERT_TRUE(pool_size_set);
   EXPECT_EQ(pool::thread_count(), 4u);
-  const std::size_t t = pool::serial_threshold, c = pool::min_chunk;
+  const std::size_t t = pool::fine_grain.serial_threshold, c = pool::fine_grain.min_chunk;
   for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{2}, t - 1, t, t + 1, 64 * c,
                         64 * c + 1, std::size_t{1'000'003}}) {
     EXPECT_EQ(coverage_fault(n), "") << "n = " << n;
@@ -186,8 +186,8 @@ TEST(Pool, ConcurrentAndNestedCalls) {
 
   std::mutex m;
   std::string nested_fault;
-  pool::parallel_for(16 * pool::serial_threshold, [&](std::size_t, std::size_t) {
-    const std::string fault = coverage_fault(4 * pool::serial_threshold);
+  pool::parallel_for(16 * pool::fine_grain.serial_threshold, [&](std::size_t, std::size_t) {
+    const std::string fault = coverage_fault(4 * pool::fine_grain.serial_threshold);
     std::lock_guard lock(m);
     if (nested_fault.empty()) nested_fault = fault;
   });
