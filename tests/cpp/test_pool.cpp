@@ -211,6 +211,12 @@ TEST(Pool, ForkAfterUse) {
 // workers busy: the fork handlers must leave the child neither a held lock nor a pool
 // it cannot use.
 TEST(Pool, ForkFromAnotherThreadDuringJobs) {
+#ifdef __SANITIZE_ADDRESS__
+  // Under GCC 12's AddressSanitizer a child forked while another thread allocates
+  // can hang in the sanitizer's own allocator (its lock copied held), whatever the
+  // pool does; the plain build runs this test.
+  GTEST_SKIP() << "fork during another thread's allocation hangs in ASan's allocator";
+#endif
   pool::thread_count();
   std::atomic<bool> forks_done{false};
   std::thread forker([&] {
