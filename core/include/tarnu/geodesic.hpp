@@ -70,6 +70,10 @@ class Geodesic {
   GeodesicResult inverse_full(double lat1, double lon1, double lat2,
                               double lon2) const noexcept;
 
+  // The GeographicLib solver itself, for callers that pick their own
+  // outputs (the array operations of geodesic_n.hpp).
+  const GeographicLib::Geodesic& solver() const noexcept { return solver_; }
+
  private:
   GeographicLib::Geodesic solver_;
 };
