@@ -29,7 +29,8 @@ GeodesicResult Geodesic::direct(double lat1, double lon1, double azi1,
   const double a12 =
       solver_.GenDirect(lat1, lon1, azi1, false, s12, direct_mask, lat2, lon2,
                         azi2, unused, unused, unused, unused, unused);
-  return {lat1, lon1, lat2, lon2, a12, s12, azi1, azi2, 0.0, 0.0, 0.0, 0.0};
+  return {.lat1 = lat1, .lon1 = lon1, .lat2 = lat2, .lon2 = lon2,
+          .a12 = a12, .s12 = s12, .azi1 = azi1, .azi2 = azi2};
 }
 
 GeodesicResult Geodesic::inverse(double lat1, double lon1, double lat2,
@@ -38,7 +39,8 @@ GeodesicResult Geodesic::inverse(double lat1, double lon1, double lat2,
   const double a12 =
       solver_.GenInverse(lat1, lon1, lat2, lon2, inverse_mask, s12, azi1, azi2,
                          unused, unused, unused, unused);
-  return {lat1, lon1, lat2, lon2, a12, s12, azi1, azi2, 0.0, 0.0, 0.0, 0.0};
+  return {.lat1 = lat1, .lon1 = lon1, .lat2 = lat2, .lon2 = lon2,
+          .a12 = a12, .s12 = s12, .azi1 = azi1, .azi2 = azi2};
 }
 
 GeodesicResult Geodesic::inverse_full(double lat1, double lon1, double lat2,
@@ -47,12 +49,13 @@ GeodesicResult Geodesic::inverse_full(double lat1, double lon1, double lat2,
   const double a12 =
       solver_.GenInverse(lat1, lon1, lat2, lon2, inverse_full_mask, s12, azi1,
                          azi2, m12, M12, M21, S12);
-  return {lat1, lon1, lat2, lon2, a12, s12, azi1, azi2, m12, M12, M21, S12};
+  return {.lat1 = lat1, .lon1 = lon1, .lat2 = lat2, .lon2 = lon2,
+          .a12 = a12, .s12 = s12, .azi1 = azi1, .azi2 = azi2,
+          .m12 = m12, .M12 = M12, .M21 = M21, .S12 = S12};
 }
 
-// The worker pool's threads are never joined and may still be inside an
-// operation while the process exits, so the shared solver must have no
-// destructor that could run under them.
+// Threads that are never joined may still be inside an operation while the
+// process exits, so the shared solver has no destructor to run under them.
 static_assert(std::is_trivially_destructible_v<Geodesic>);
 
 const Geodesic& wgs84() noexcept {

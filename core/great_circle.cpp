@@ -47,9 +47,9 @@ void great_circle_distance_n(const double* lat1, const double* lon1, const doubl
 
 LatLon great_circle_destination(double lat1, double lon1, double bearing,
                                 double distance) noexcept {
-  const double phi1 = lat1 * deg_to_rad;
-  const double lambda1 = lon1 * deg_to_rad;
-  const double theta = bearing * deg_to_rad;
+  const double phi1 = lat1 * units::radians_per_degree;
+  const double lambda1 = lon1 * units::radians_per_degree;
+  const double theta = bearing * units::radians_per_degree;
   const double delta = distance / sphere_radius;  // a true division, not a reciprocal
 
   const double sphi1 = std::sin(phi1), cphi1 = std::cos(phi1);
@@ -63,7 +63,7 @@ LatLon great_circle_destination(double lat1, double lon1, double bearing,
   // sin(phi2) is evaluated anew rather than reusing the asin argument.
   const double x = cdelta - sphi1 * std::sin(phi2);
   const double lambda2 = lambda1 + std::atan2(y, x);
-  return {phi2 * rad_to_deg, lambda2 * rad_to_deg};
+  return {.lat2 = phi2 * units::degrees_per_radian, .lon2 = lambda2 * units::degrees_per_radian};
 }
 
 }  // namespace tarnu::great_circle

@@ -36,7 +36,7 @@ template <class Math>
 inline typename Math::V haversine(typename Math::V lat1, typename Math::V lon1,
                                   typename Math::V lat2, typename Math::V lon2) noexcept {
   using V = typename Math::V;
-  const V k = Math::splat(deg_to_rad);
+  const V k = Math::splat(units::radians_per_degree);
   const V half = Math::splat(0.5);
   const V radius = Math::splat(sphere_radius);
 
@@ -60,9 +60,9 @@ inline typename Math::V haversine(typename Math::V lat1, typename Math::V lon1,
 // operations of `haversine`, so the result has the same bits.
 template <class PairMath>
 inline double haversine_pair(double lat1, double lon1, double lat2, double lon2) noexcept {
-  const double phi1 = lat1 * deg_to_rad;
-  const double phi2 = lat2 * deg_to_rad;
-  const double dlambda = (lon2 - lon1) * deg_to_rad;
+  const double phi1 = lat1 * units::radians_per_degree;
+  const double phi2 = lat2 * units::radians_per_degree;
+  const double dlambda = (lon2 - lon1) * units::radians_per_degree;
   const auto sines = PairMath::sin(PairMath::pair((phi2 - phi1) * 0.5, dlambda * 0.5));
   const auto cosines = PairMath::cos(PairMath::pair(phi1, phi2));
   const double s = sines[0];

@@ -34,13 +34,29 @@ namespace {
   throw Fault(std::move(message));
 }
 
+[[gnu::cold, gnu::noinline]] bool raise_numpy_missing() {
+  Ref cause(PyErr_GetRaisedException());
+  PyErr_SetString(PyExc_ImportError,
+                  "numpy is required by the batch functions, and it could not be imported");
+  Ref error(PyErr_GetRaisedException());
+  PyException_SetCause(error.get(), cause.release());  // steals
+  PyErr_SetRaisedException(error.release());
+  return false;
+}
+
 // Imports NumPy's core and takes its API table from the "_ARRAY_API" capsule
 // the first time; later calls test one pointer. A failed attempt leaves the
-// table unset, so the next call tries again.
-inline void bind_numpy() {
-  if (PyArray_ImportNumPyAPI() < 0) [[unlikely]] {
+// table unset, so the next call tries again. NumPy that is not installed is
+// an ImportError, chained to NumPy's own; a NumPy without its API table is
+// an internal fault.
+inline bool bind_numpy() {
+  // NumPy's own _import_array, not PyArray_ImportNumPyAPI: that one prints
+  // the error and replaces it with a message of its own.
+  if (PyArray_API == nullptr && _import_array() < 0) [[unlikely]] {
+    if (PyErr_ExceptionMatches(PyExc_ImportError)) return raise_numpy_missing();
     throw_fault("Failed to access NumPy array API capsule");
   }
+  return true;
 }
 
 // The float64 descriptor; a new reference kept for the process.
@@ -52,6 +68,7 @@ PyArray_Descr* float64_descriptor() {
 // ---------------------------------------------------------------------------
 // Acceptance.
 
+// The target type named in refusals: odd for C++, kept because callers match it.
 constexpr const char array_target[] = "PyArray<T, D>";
 
 [[gnu::cold, gnu::noinline]] bool refuse(PyObject* object, std::string_view parameter) {
@@ -104,7 +121,7 @@ bool parse_arrays(const FunctionDescription<4>& description, PyObject* const* ar
                   Py_ssize_t nargs, PyObject* kwnames, std::array<InputArray, 4>& out) {
   std::array<PyObject*, 4> slots;
   if (!bind(description, args, nargs, kwnames, slots)) return false;
-  bind_numpy();
+  if (!bind_numpy()) return false;
   // Every type error is reported before any contiguity or length error,
   // whatever the positions of the arguments.
   for (std::size_t i = 0; i < 4; ++i) {
@@ -149,21 +166,14 @@ OutputBuffer::OutputBuffer(std::size_t size)
 
 namespace {
 
-// The owner of a result array's buffer: its address, element count and
-// allocated capacity, and the routine that frees it.
+// The owner of a result array's buffer.
 struct SliceContainer {
   PyObject_HEAD
   double* data;
-  std::size_t size;
-  std::size_t capacity;
-  void (*drop)(double* data, std::size_t capacity) noexcept;
 };
 
-void free_doubles(double* data, std::size_t) noexcept { OutputBuffer::Free()(data); }
-
 void slice_container_dealloc(PyObject* self) noexcept {
-  auto* container = reinterpret_cast<SliceContainer*>(self);
-  container->drop(container->data, container->capacity);
+  OutputBuffer::Free()(reinterpret_cast<SliceContainer*>(self)->data);
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   Py_DECREF(type);  // instances of a heap type hold a reference to it
@@ -176,7 +186,7 @@ PyType_Slot slice_container_slots[] = {
 };
 
 PyType_Spec slice_container_spec = {
-    "tarnu._tarnu.PySliceContainer",
+    "tarnu._tarnu.PySliceContainer",  // an odd name for C++, kept because callers match it
     sizeof(SliceContainer),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
@@ -197,12 +207,8 @@ PyObject* make_array(OutputBuffer&& buffer) {
   PyTypeObject* type = slice_container_type();
   Ref owner(type->tp_alloc(type, 0));
   if (!owner) throw_fault("Failed to create slice container");
-  auto* container = reinterpret_cast<SliceContainer*>(owner.get());
   double* data = buffer.data_.release();
-  container->data = data;
-  container->size = buffer.size_;
-  container->capacity = buffer.capacity_;
-  container->drop = free_doubles;
+  reinterpret_cast<SliceContainer*>(owner.get())->data = data;
 
   npy_intp dims[1] = {static_cast<npy_intp>(buffer.size_)};
   npy_intp strides[1] = {sizeof(double)};

@@ -37,8 +37,9 @@ struct InputArray {
 //      ValueError "argument 'lon2': has 3 elements, fewer than the 5 of 'lat1'".
 //      Longer arrays are accepted; their extra elements are never read.
 // Returns false with the exception set; the arrays accepted so far are given
-// back in reverse order as `out` is destroyed. Throws Fault, which the
-// boundary raises as PanicException, when NumPy's API cannot be obtained.
+// back in reverse order as `out` is destroyed; without NumPy that exception
+// is ImportError. Throws Fault, which the boundary raises as
+// PanicException, when an imported NumPy has no usable API table.
 bool parse_arrays(const FunctionDescription<4>& description, PyObject* const* args,
                   Py_ssize_t nargs, PyObject* kwnames, std::array<InputArray, 4>& out);
 

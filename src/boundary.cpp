@@ -8,6 +8,8 @@
 #include <iterator>
 #include <new>
 
+#include "tarnu/geodesic.hpp"
+
 namespace _tarnu {
 
 // ---------------------------------------------------------------------------
@@ -60,6 +62,7 @@ PyObject* panic_type = nullptr;  // strong reference, kept for the process
 
 PyObject* panic_exception_type() noexcept {
   if (panic_type == nullptr) {
+    // The qualified name is odd for C++, and kept because callers match it.
     panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_exception_doc,
                                            PyExc_BaseException, nullptr);
   }
@@ -259,28 +262,38 @@ PyObject* detail::make_tuple(const std::array<double, 3>& values, std::size_t co
 
 namespace {
 
-constexpr const char* key_names[] = {"lat1", "lon1", "lat2", "lon2", "s12", "azi1",
-                                     "azi2", "a12",  "m12",  "M12",  "M21", "S12"};
-constexpr std::size_t key_count = std::size(key_names);
-PyObject* key_objects[key_count] = {};  // interned, kept for the process
+using tarnu::geodesic::GeodesicResult;
 
-// Borrowed reference to the key's str, or nullptr with an exception set.
-PyObject* key_object(Key key) noexcept {
-  const auto i = static_cast<std::size_t>(key);
-  if (key_objects[i] == nullptr) key_objects[i] = PyUnicode_InternFromString(key_names[i]);
-  return key_objects[i];
-}
+struct Field {
+  const char* key;
+  double GeodesicResult::*value;
+};
+
+// The order of the dicts' keys; the last four only in full solutions.
+constexpr Field solution_fields[] = {
+    {"lat1", &GeodesicResult::lat1}, {"lon1", &GeodesicResult::lon1},
+    {"lat2", &GeodesicResult::lat2}, {"lon2", &GeodesicResult::lon2},
+    {"s12", &GeodesicResult::s12},   {"azi1", &GeodesicResult::azi1},
+    {"azi2", &GeodesicResult::azi2}, {"a12", &GeodesicResult::a12},
+    {"m12", &GeodesicResult::m12},   {"M12", &GeodesicResult::M12},
+    {"M21", &GeodesicResult::M21},   {"S12", &GeodesicResult::S12},
+};
+constexpr std::size_t field_count = std::size(solution_fields);
+constexpr std::size_t short_field_count = 8;
+PyObject* key_objects[field_count] = {};  // interned, kept for the process
 
 }  // namespace
 
-PyObject* make_dict(std::initializer_list<Entry> entries) noexcept {
+PyObject* make_solution(const GeodesicResult& result, bool lengths) noexcept {
+  const std::size_t count = lengths ? field_count : short_field_count;
   // Sized up front: a result dict never grows while it is filled.
-  Ref dict(_PyDict_NewPresized(static_cast<Py_ssize_t>(entries.size())));
+  Ref dict(_PyDict_NewPresized(static_cast<Py_ssize_t>(count)));
   if (!dict) return nullptr;
-  for (const Entry& entry : entries) {
-    PyObject* key = key_object(entry.key);
+  for (std::size_t i = 0; i < count; ++i) {
+    PyObject*& key = key_objects[i];
+    if (key == nullptr) key = PyUnicode_InternFromString(solution_fields[i].key);
     if (key == nullptr) return nullptr;
-    Ref value(PyFloat_FromDouble(entry.value));
+    Ref value(PyFloat_FromDouble(result.*solution_fields[i].value));
     if (!value || PyDict_SetItem(dict.get(), key, value.get()) < 0) return nullptr;
   }
   return dict.release();

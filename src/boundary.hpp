@@ -15,10 +15,13 @@
 #include <array>
 #include <cstddef>
 #include <exception>
-#include <initializer_list>
 #include <source_location>
 #include <string>
 #include <string_view>
+
+namespace tarnu::geodesic {
+struct GeodesicResult;
+}
 
 namespace _tarnu {
 
@@ -165,17 +168,10 @@ inline PyObject* make_tuple(double first, double second, double third) noexcept 
   return detail::make_tuple({first, second, third}, 3);
 }
 
-// The keys of result dicts, the geodesy names; their str objects are
-// interned once and reused.
-enum class Key { lat1, lon1, lat2, lon2, s12, azi1, azi2, a12, m12, M12, M21, S12 };
-
-struct Entry {
-  Key key;
-  double value;
-};
-
-// A new dict with the entries inserted in the given order.
-PyObject* make_dict(std::initializer_list<Entry> entries) noexcept;
+// A new dict of a geodesic solution keyed by the geodesy names, in the order
+// lat1, lon1, lat2, lon2, s12, azi1, azi2, a12 and, with `lengths`, then
+// m12, M12, M21, S12. The key strings are interned once and reused.
+PyObject* make_solution(const tarnu::geodesic::GeodesicResult& result, bool lengths) noexcept;
 
 // TypeError("'<type of value>' object cannot be converted to '<target>'"),
 // the one form of every type mismatch.

@@ -76,7 +76,7 @@ PyObject* initialise() {
   }
   if (module_cell != nullptr) return Py_NewRef(module_cell);
 
-  Ref module(PyModule_Create2(&module_definition, 1013));
+  Ref module(PyModule_Create(&module_definition));
   if (!module || !fill_module(module.get())) return nullptr;
   // The import lock serialises this, but a racing store keeps the first.
   if (module_cell == nullptr) module_cell = module.release();

@@ -8,7 +8,9 @@
 // on its next use.
 //
 // Workers run with every signal blocked and touch nothing but the job they are given,
-// so they never see a Python object or the interpreter lock.
+// so they never see a Python object or the interpreter lock. They are never joined and
+// may still be inside a job while the process exits: what a job reads (the shared
+// WGS84 solver) must have no destructor to run under them.
 #pragma once
 
 #include <cstddef>

@@ -79,10 +79,7 @@ PyObject* geodesic_inverse(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     std::array<double, 4> x;
     if (!parse(geodesic_inverse_args, args, nargs, kwnames, x)) return nullptr;
     const auto [lat1, lon1, lat2, lon2] = x;
-    const geodesic::GeodesicResult r = geodesic::wgs84().inverse(lat1, lon1, lat2, lon2);
-    return make_dict({{Key::lat1, r.lat1}, {Key::lon1, r.lon1}, {Key::lat2, r.lat2},
-                      {Key::lon2, r.lon2}, {Key::s12, r.s12}, {Key::azi1, r.azi1},
-                      {Key::azi2, r.azi2}, {Key::a12, r.a12}});
+    return make_solution(geodesic::wgs84().inverse(lat1, lon1, lat2, lon2), false);
   });
 }
 
@@ -153,6 +150,7 @@ const PyMethodDef distance_methods[] = {
                     "geodesic_inverse(lat1, lon1, lat2, lon2)\n--\n\n"
                     "Full inverse geodesic result. Returns dict with s12, azi1, azi2, a12, "
                     "etc."),
+    // The pool's name in this docstring is kept because callers match the text.
     fastcall_method("geodesic_distance_batch", geodesic_distance_batch,
                     "geodesic_distance_batch(lat1, lon1, lat2, lon2)\n--\n\n"
                     "Batch geodesic distance: arrays of (lat1, lon1, lat2, lon2) \u2192 array of "

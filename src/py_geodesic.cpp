@@ -17,11 +17,7 @@ PyObject* inverse(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     std::array<double, 4> x;
     if (!parse(inverse_args, args, nargs, kwnames, x)) return nullptr;
     const auto [lat1, lon1, lat2, lon2] = x;
-    const geodesic::GeodesicResult r = geodesic::wgs84().inverse_full(lat1, lon1, lat2, lon2);
-    return make_dict({{Key::lat1, r.lat1}, {Key::lon1, r.lon1}, {Key::lat2, r.lat2},
-                      {Key::lon2, r.lon2}, {Key::s12, r.s12}, {Key::azi1, r.azi1},
-                      {Key::azi2, r.azi2}, {Key::a12, r.a12}, {Key::m12, r.m12},
-                      {Key::M12, r.M12}, {Key::M21, r.M21}, {Key::S12, r.S12}});
+    return make_solution(geodesic::wgs84().inverse_full(lat1, lon1, lat2, lon2), true);
   });
 }
 
@@ -35,10 +31,7 @@ PyObject* direct(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     std::array<double, 4> x;
     if (!parse(direct_args, args, nargs, kwnames, x)) return nullptr;
     const auto [lat1, lon1, azi1, s12] = x;
-    const geodesic::GeodesicResult r = geodesic::wgs84().direct(lat1, lon1, azi1, s12);
-    return make_dict({{Key::lat1, r.lat1}, {Key::lon1, r.lon1}, {Key::lat2, r.lat2},
-                      {Key::lon2, r.lon2}, {Key::s12, r.s12}, {Key::azi1, r.azi1},
-                      {Key::azi2, r.azi2}, {Key::a12, r.a12}});
+    return make_solution(geodesic::wgs84().direct(lat1, lon1, azi1, s12), false);
   });
 }
 

@@ -73,9 +73,9 @@ Inputs make_inputs(std::size_t n) {
     }
   }
   while (in.lat1.size() < n) {
-    in.lat1.push_back(std::asin(u(rng)) * rad_to_deg);
+    in.lat1.push_back(std::asin(u(rng)) * tarnu::units::degrees_per_radian);
     in.lon1.push_back(lon(rng));
-    in.lat2.push_back(std::asin(u(rng)) * rad_to_deg);
+    in.lat2.push_back(std::asin(u(rng)) * tarnu::units::degrees_per_radian);
     in.lon2.push_back(lon(rng));
   }
   return in;
@@ -129,9 +129,9 @@ double ulp(double x) { return std::nextafter(std::fabs(x), inf) - std::fabs(x); 
 // The same formula with libm. Near the antipodes asin(sqrt(h)) turns one ulp
 // of h into decimetres, so compare only where h stays well below 1.
 double libm_distance(double lat1, double lon1, double lat2, double lon2) {
-  const double phi1 = lat1 * deg_to_rad, phi2 = lat2 * deg_to_rad;
+  const double phi1 = lat1 * tarnu::units::radians_per_degree, phi2 = lat2 * tarnu::units::radians_per_degree;
   const double s = std::sin((phi2 - phi1) * 0.5);
-  const double t = std::sin((lon2 - lon1) * deg_to_rad * 0.5);
+  const double t = std::sin((lon2 - lon1) * tarnu::units::radians_per_degree * 0.5);
   const double h = s * s + std::cos(phi1) * std::cos(phi2) * (t * t);
   const double d = std::asin(std::sqrt(h));
   return (d + d) * sphere_radius;

@@ -25,9 +25,10 @@ struct GeodesicResult {
   double a12;         // arc length on the auxiliary sphere, degrees
   double s12;         // distance along the geodesic, metres
   double azi1, azi2;  // azimuth at point 1, forward azimuth at point 2, degrees
-  double m12;         // reduced length, metres
-  double M12, M21;    // geodesic scales of point 2 rel. to 1 and of 1 rel. to 2
-  double S12;         // area between the geodesic and the equator, metres^2
+  double m12 = 0.0;   // reduced length, metres
+  double M12 = 0.0;   // geodesic scale of point 2 relative to point 1
+  double M21 = 0.0;   // geodesic scale of point 1 relative to point 2
+  double S12 = 0.0;   // area between the geodesic and the equator, metres^2
 };
 
 // An ellipsoid of equatorial radius a (metres) and flattening f, solved with
@@ -80,7 +81,8 @@ class Geodesic {
 
 // The shared WGS84 solver.  Built on the first call in the process (safe to
 // race: creation runs once and later callers see the finished object) and
-// alive until exit; later calls cost one acquire load.
+// never destroyed, so threads still using it at exit are safe; later calls
+// cost one acquire load.
 const Geodesic& wgs84() noexcept;
 
 }  // namespace tarnu::geodesic

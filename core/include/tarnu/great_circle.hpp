@@ -9,11 +9,11 @@
 
 #include <cstddef>
 
+#include "tarnu/units.hpp"
+
 namespace tarnu::great_circle {
 
-inline constexpr double sphere_radius = 6371008.8;            // metres, mean Earth radius
-inline constexpr double deg_to_rad = 0.017453292519943295;    // nearest double to pi/180
-inline constexpr double rad_to_deg = 57.29577951308232;       // nearest double to 180/pi
+inline constexpr double sphere_radius = 6371008.8;  // metres, mean Earth radius
 
 struct LatLon {
   double lat2;
