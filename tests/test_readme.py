@@ -1,5 +1,5 @@
-"""The README's Python examples, run as doctests: one test per example block,
-in a namespace that already has the tour's imports."""
+"""The README's examples, run: each Python block as a doctest, in a namespace
+that has the tour's imports, and each console line as a command."""
 
 import doctest
 import re
@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 from tarnu import distance, geodesic, units
-from surface import SUBMODULE_OF
+from conftest import FUNCTIONS
 
 README = Path(__file__).resolve().parents[1] / "README.md"
 BLOCK = re.compile(r"^( *)```python\n(.*?)^\1```", re.M | re.S)
@@ -34,7 +34,7 @@ def blocks():
 
 def test_readme_has_a_tour_of_every_function():
     text = "".join(source for _, _, source in blocks())
-    assert [name for name in SUBMODULE_OF if f".{name}(" not in text] == []
+    assert [f.name for f in FUNCTIONS if f".{f.name}(" not in text] == []
 
 
 @pytest.mark.parametrize("heading, line, source",

