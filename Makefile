@@ -73,7 +73,7 @@ test-wheel: $(STAMPS)/venv
 	    $(WHEEL_TEST)/dist/tarnu-*.tar.gz
 	$(PYTHON312) -m venv $(WHEEL_TEST)/venv
 	$(WHEEL_TEST)/venv/bin/python -m pip install -q $(WHEEL_TEST)/dist/tarnu-*.whl \
-	    $$(grep -E '^(pytest|geographiclib|dask|hypothesis)' requirements-dev.txt)
+	    $$(grep -E '^(pytest|geographiclib|dask|hypothesis|pandas|xarray)' requirements-dev.txt)
 	cp -r tests README.md $(WHEEL_TEST)/
 	cd $(WHEEL_TEST) && venv/bin/python -m pytest -q -p no:cacheprovider tests
 

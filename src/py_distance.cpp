@@ -3,7 +3,7 @@
 // pairs on the worker pool.
 #include "arrays.hpp"
 #include "boundary.hpp"
-#include "pool.hpp"
+#include "tarnu/pool.hpp"
 #include "submodules.hpp"
 #include "tarnu/geodesic.hpp"
 #include "tarnu/great_circle.hpp"
@@ -13,6 +13,7 @@ namespace {
 
 namespace geodesic = tarnu::geodesic;
 namespace great_circle = tarnu::great_circle;
+namespace pool = tarnu::pool;
 
 constexpr FunctionDescription<4> geodesic_distance_args{
     "geodesic_distance", {"lat1", "lon1", "lat2", "lon2"}};

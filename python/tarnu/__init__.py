@@ -14,6 +14,9 @@ tarnu measures the Earth two ways and converts the units in between:
 ``tarnu.units``
     Metres, kilometres, feet, statute and nautical miles, degrees, radians and
     degrees-minutes-seconds (``km_to_mi``, ``deg_to_dms``, ...).
+``tarnu.ufunc`` (``from tarnu import ufunc``; it needs NumPy)
+    Every operation above as a NumPy ufunc, over arrays of any shape, with
+    broadcasting, ``out=`` and ``where=``, run without the interpreter lock.
 
 Conventions: latitude before longitude, angles in degrees, distances in
 metres, azimuths clockwise from north. Inputs are never range-checked; NaN

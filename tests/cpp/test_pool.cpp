@@ -1,4 +1,4 @@
-#include "pool.hpp"
+#include "tarnu/pool.hpp"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-namespace pool = _tarnu::pool;
+namespace pool = tarnu::pool;
 
 namespace {
 

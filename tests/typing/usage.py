@@ -9,7 +9,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 import tarnu
-from tarnu import distance, geodesic, units
+from tarnu import distance, geodesic, ufunc, units
 
 if TYPE_CHECKING:
     from tarnu.distance import GeodesicInverseResult
@@ -25,6 +25,7 @@ assert_type(inv["a12"] + full["m12"] + full["M21"] + step["lat2"], float)
 a: NDArray[np.float64] = np.zeros(3)
 assert_type(distance.great_circle_distance_batch(a, a, a, lon2=a), NDArray[np.float64])
 assert_type(units.dms_to_deg(*units.deg_to_dms(-10.5)), float)
+assert_type(ufunc.geodesic_direct, np.ufunc)
 
 distance.great_circle_distance(0.0, 0.0, 0.0)  # type: ignore[call-arg]
 distance.great_circle_distance("0", 0, 0, 0)  # type: ignore[arg-type]

@@ -1,4 +1,4 @@
-#include "pool.hpp"
+#include "tarnu/pool.hpp"
 
 #include <pthread.h>
 #include <sched.h>
@@ -16,7 +16,7 @@
 #include <system_error>
 #include <thread>
 
-namespace _tarnu::pool {
+namespace tarnu::pool {
 namespace {
 
 // One parallel_for call. It lives on the caller's stack: the caller does not return
@@ -201,4 +201,4 @@ void parallel_for(std::size_t n, FunctionRef body, Grain grain) noexcept {
   pool.done.wait(lock, [&] { return job.users == 0; });
 }
 
-}  // namespace _tarnu::pool
+}  // namespace tarnu::pool

@@ -1,6 +1,7 @@
-// The process-wide worker pool behind the batch distance functions.
+// The process-wide worker pool behind the batch functions and the ufunc loops.
 //
-// One pool per process, built on first use and never shut down: thread_count() - 1
+// One pool per process, however many extension modules use it (it lives in the
+// shared library they both link), built on first use and never shut down: thread_count() - 1
 // detached worker threads plus whichever thread calls parallel_for. Its size is fixed
 // when it is built, from RAYON_NUM_THREADS, then RAYON_RS_NUM_CPUS, then the CPUs this
 // process may run on (see detail::threads_from_env). A child made by fork() starts
@@ -17,7 +18,7 @@
 #include <memory>
 #include <type_traits>
 
-namespace _tarnu::pool {
+namespace tarnu::pool {
 
 // How finely parallel_for may cut a range, chosen by what one index costs: a range
 // shorter than serial_threshold runs whole on the caller, and no chunk handed out is
@@ -97,4 +98,4 @@ std::size_t threads_from_env(const char* num_threads, const char* rs_num_cpus,
                              std::size_t cpus) noexcept;
 
 }  // namespace detail
-}  // namespace _tarnu::pool
+}  // namespace tarnu::pool

@@ -1,0 +1,229 @@
+"""tarnu.ufunc: each ufunc gives what the one-pair function gives, element
+for element, and behaves as NumPy's own ufuncs do with shapes, strides,
+casts, out=, where=, pandas, xarray, Dask, pickle and threads."""
+
+import pickle
+import threading
+import time
+import tracemalloc
+import warnings
+
+import numpy as np
+import pytest
+from geographiclib.geodesic import Geodesic as Reference
+
+from conftest import KEYS, SPECIAL, assert_ok, random_pairs, run_python
+from tarnu import distance, geodesic, ufunc, units
+
+UFUNCS = [getattr(ufunc, name) for name in ufunc.__all__]
+POINTS = ("lat1", "lon1", "lat2", "lon2")
+HEADING = ("lat1", "lon1", "azi1", "s12")
+# ufunc: its inputs, and the one-pair function with the keys of its dict
+# that the ufunc's outputs are, in order.
+SCALAR = {
+    "great_circle_distance": (POINTS, distance.great_circle_distance, None),
+    "great_circle_destination": (HEADING, distance.great_circle_destination, None),
+    "geodesic_distance": (POINTS, distance.geodesic_distance, None),
+    "geodesic_destination": (HEADING, distance.geodesic_destination, None),
+    "geodesic_inverse": (POINTS, distance.geodesic_inverse, KEYS[4:8]),
+    "geodesic_inverse_full": (POINTS, geodesic.inverse, KEYS[4:]),
+    "geodesic_direct": (HEADING, geodesic.direct, ("lat2", "lon2", "azi2", "a12")),
+    "dms_to_deg": (("degrees", "arcminutes", "arcseconds"), units.dms_to_deg, None),
+}
+
+
+def inputs(names, n, seed=0):
+    """n rows of plausible values for the named inputs, specials mixed in."""
+    rng = np.random.default_rng(seed)
+    lat1, lon1, lat2, lon2 = random_pairs(n, seed)
+    pool = {"lat1": lat1, "lon1": lon1, "lat2": lat2, "lon2": lon2,
+            "azi1": rng.uniform(-180, 180, n), "s12": rng.uniform(-2e7, 2e7, n),
+            "degrees": rng.uniform(-180, 180, n), "arcminutes": rng.uniform(-60, 60, n),
+            "arcseconds": rng.uniform(-60, 60, n)}
+    columns = [pool.get(name, rng.uniform(-1e4, 1e4, n)).copy() for name in names]
+    for k, value in enumerate(SPECIAL * 2 + (91.0, -180.0, 540.0)):
+        columns[k % len(columns)][7 * k] = value
+    return columns
+
+
+def expected(f, columns):
+    _, scalar, keys = SCALAR.get(f.__name__) or (None, getattr(units, f.__name__), None)
+    rows = []
+    for row in zip(*(c.tolist() for c in columns)):
+        result = scalar(*row)
+        result = [result[k] for k in keys] if keys else result
+        if f.__name__ == "geodesic_direct":
+            full = Reference.WGS84.Direct(*row, Reference.ALL)
+            result += [full[k] for k in KEYS[8:]]
+        rows.append(result if isinstance(result, (list, tuple)) else [result])
+    return [np.array(column) for column in zip(*rows)]
+
+
+@pytest.mark.parametrize("f", UFUNCS, ids=lambda f: f.__name__)
+def test_each_element_is_the_one_pair_result(f):
+    assert isinstance(f, np.ufunc) and pickle.loads(pickle.dumps(f)) is f
+    assert f.__doc__.splitlines()[2].startswith(f"{f.__name__}(")
+    names = SCALAR.get(f.__name__, ("x",) * f.nin)[0]
+    columns = inputs(names, 3000)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # a NaN out is an answer, never a warning
+        got = f(*columns)
+    got = got if isinstance(got, tuple) else (got,)
+    for k, (a, b) in enumerate(zip(got, expected(f, columns))):
+        if f.__name__ == "geodesic_direct" and k >= 4:  # the four lengths: GeographicLib's port
+            np.testing.assert_allclose(a, b, rtol=1e-12, atol=1e-8)
+        else:
+            assert a.tobytes() == b.astype(np.float64).tobytes(), (f.__name__, k)
+
+
+def test_shapes_strides_broadcasting_and_casts():
+    f = ufunc.geodesic_inverse
+    lat1, lon1, lat2, lon2 = (c.reshape(20, 50) for c in random_pairs(1000))
+    flat = f(*(c.ravel() for c in (lat1, lon1, lat2, lon2)))
+    for got in [f(lat1, lon1, lat2, lon2),
+                f(lat1.T.copy().T, lon1, np.asfortranarray(lat2), lon2),  # any layout
+                [g[::-1, ::-1] for g in f(lat1[::-1, ::-1], lon1[::-1, ::-1], lat2[::-1, ::-1],
+                                           lon2[::-1, ::-1])]]:  # negative strides
+        assert [g.shape for g in got] == [(20, 50)] * 4
+        assert [g.ravel().tobytes() for g in got] == [g.tobytes() for g in flat]
+    point = f(10.0, 20.0, lat2, lon2)  # one point against many: broadcast
+    assert point[0].tobytes() == f(np.full_like(lat2, 10.0), np.full_like(lat2, 20.0), lat2,
+                                   lon2)[0].tobytes()
+    assert f(1, 2, 3, 4) == f(1.0, 2.0, 3.0, 4.0) and isinstance(f(1, 2, 3, 4)[0], np.float64)
+    assert f([1, 2], [2, 3], [3, 4], [4, 5])[0].shape == (2,)
+    small = np.float32(lat2)
+    assert f(lat1, lon1, small, lon2)[0].tobytes() == f(lat1, lon1, small.astype(np.float64),
+                                                        lon2)[0].tobytes()
+    with pytest.raises(TypeError):
+        ufunc.km_to_mi(np.ones(3, complex))
+
+
+def test_out_and_where():
+    lat1, lon1, lat2, lon2 = random_pairs(100_000, seed=3)
+    s12 = np.empty(100_000)
+    azi = np.full(200_000, -1.0)[::2]  # a strided output
+    tracemalloc.start()
+    try:
+        result = ufunc.geodesic_inverse(lat1, lon1, lat2, lon2, out=(s12, azi, None, None))
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert result[0] is s12 and result[1] is azi and peak < 4 * 100_000 * 8  # two outputs, no more
+    assert s12.tobytes() == ufunc.geodesic_distance(lat1, lon1, lat2, lon2).tobytes()
+    # An output that is an input: each element read before it is written.
+    expected = ufunc.great_circle_distance(lat1, lon1, lat2, lon2)
+    assert ufunc.great_circle_distance(lat1, lon1, lat2, lon2, out=lat2) is lat2
+    assert lat2.tobytes() == expected.tobytes()
+    mask = lon1 > 0
+    kept = np.full(100_000, -1.0)
+    ufunc.km_to_m(lon1, out=kept, where=mask)
+    assert np.array_equal(kept[mask], lon1[mask] * 1000) and np.all(kept[~mask] == -1.0)
+
+
+def test_pandas_and_xarray_keep_their_labels():
+    pd = pytest.importorskip("pandas")
+    xr = pytest.importorskip("xarray")
+    lat = pd.Series([10.0, 20.0, 30.0], index=["a", "b", "c"])
+    s12 = ufunc.geodesic_distance(lat, 0.0, 0.0, 0.0)
+    lat2, lon2 = ufunc.great_circle_destination(lat, 0.0, 90.0, 1000.0)
+    assert list(s12.index) == list(lat2.index) == ["a", "b", "c"] and isinstance(lon2, pd.Series)
+    assert s12.tolist() == ufunc.geodesic_distance(lat.to_numpy(), 0.0, 0.0, 0.0).tolist()
+    grid = xr.DataArray(np.arange(6.0).reshape(2, 3), dims=("y", "x"), coords={"x": [1, 2, 3]})
+    outputs = ufunc.geodesic_inverse(grid, 0.0, 0.0, grid)
+    assert all(o.dims == ("y", "x") and list(o.x) == [1, 2, 3] for o in outputs)
+    assert outputs[0].values.tobytes() == ufunc.geodesic_distance(grid.values, 0.0, 0.0,
+                                                                  grid.values).tobytes()
+
+
+DASK = """
+    import numpy as np
+    {first}
+    from tarnu import ufunc
+    import dask.array as da
+    x = np.linspace(-60.0, 60.0, 1001)
+    lazy = da.from_array(x, chunks=100)
+    for f in (getattr(ufunc, name) for name in ufunc.__all__):
+        args = [lazy] + [0.5] * (f.nin - 1)
+        want = f(x, *args[1:])
+        got = f(*args)
+        got, want = (got, want) if f.nout > 1 else ((got,), (want,))
+        assert all(isinstance(g, da.Array) for g in got), f
+        assert [g.compute().tobytes() for g in got] == [w.tobytes() for w in want], f
+    print("ok")
+"""
+
+
+@pytest.mark.parametrize("first", ["import dask.array", "pass"])
+def test_dask_computes_every_ufunc_whichever_is_imported_first(first):
+    pytest.importorskip("dask.array")
+    assert_ok(run_python(DASK.format(first=first)))
+
+
+def test_dask_distributed_on_two_worker_processes():
+    pytest.importorskip("distributed")
+    assert_ok(run_python("""
+        import numpy as np, dask.array as da
+        from distributed import Client, LocalCluster
+        from conftest import random_pairs
+        from tarnu import ufunc
+        columns = random_pairs(1_000_000, seed=11)
+        if __name__ == "__main__":
+            with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                              dashboard_address=None) as cluster, Client(cluster):
+                lazy = ufunc.geodesic_distance(*(da.from_array(c, chunks=125_000) for c in columns))
+                assert lazy.compute().tobytes() == ufunc.geodesic_distance(*columns).tobytes()
+            print("ok")
+    """, timeout=300))
+
+
+def test_loops_release_the_interpreter_lock():
+    columns = random_pairs(400_000, seed=5)
+    ticks, done = [], threading.Event()
+
+    def count():
+        while not done.is_set():
+            ticks.append(time.perf_counter())
+
+    ticker = threading.Thread(target=count)
+    ticker.start()
+    start = time.perf_counter()
+    try:
+        ufunc.geodesic_distance(*columns)
+        end = time.perf_counter()
+    finally:
+        done.set()
+        ticker.join()
+    inside = [t for t in ticks if start < t < end]
+    assert len(inside) > 1000, f"{len(inside)} ticks in {end - start:.2f} s"
+
+
+def test_threads_and_a_fork_share_one_pool():
+    """Several threads run ufuncs and batch functions at once on the one pool,
+    a child forked while they run works, and the pool has the threads asked for."""
+    assert_ok(run_python("""
+        import os, signal, threading, warnings
+        import numpy as np
+        from conftest import random_pairs
+        from tarnu import distance, ufunc
+        columns = random_pairs(200_003, seed=2)
+        want = [ufunc.geodesic_distance(*columns).tobytes(),
+                distance.great_circle_distance_batch(*columns).tobytes()]
+        calls = [lambda: ufunc.geodesic_distance(*columns).tobytes(),
+                 lambda: distance.great_circle_distance_batch(*columns).tobytes()]
+        failures = []
+        def work(k):
+            for _ in range(4):
+                if calls[k % 2]() != want[k % 2]:
+                    failures.append(k)
+        threads = [threading.Thread(target=work, args=(k,)) for k in range(6)]
+        for t in threads: t.start()
+        warnings.simplefilter("ignore")  # forking a threaded process is the point
+        pid = os.fork()
+        if pid == 0:
+            signal.alarm(60)
+            os._exit(calls[0]() != want[0])
+        for t in threads: t.join()
+        assert os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) == 0 and not failures
+        assert len(os.listdir("/proc/self/task")) == 1 + 2  # this thread and two workers
+        print("ok")
+    """, env={"RAYON_NUM_THREADS": "3"}, timeout=300))

@@ -1,0 +1,161 @@
+// Every operation as a kernel over contiguous blocks, with its docstring:
+// one core call per block, or one core call per element where the core has
+// no array form.
+#include <iterator>
+
+#include "loops.hpp"
+#include "tarnu/geodesic_n.hpp"
+#include "tarnu/great_circle.hpp"
+#include "tarnu/units.hpp"
+
+namespace _ufunc {
+namespace {
+
+namespace geodesic = tarnu::geodesic;
+namespace great_circle = tarnu::great_circle;
+namespace units = tarnu::units;
+using In = const double* const*;
+using Out = double* const*;
+using Grain = tarnu::pool::Grain;
+
+// What one element costs decides how finely the pool may split a loop.
+constexpr Grain vector_kernel = tarnu::pool::fine_grain;  // nanoseconds: the haversine
+constexpr Grain libm_kernel{256, 64};                     // tens of nanoseconds
+constexpr Grain solver_kernel = tarnu::pool::coarse_grain;  // up to a microsecond
+constexpr Grain arithmetic{1 << 16, 1 << 14};  // one operation: memory bound below this
+
+void great_circle_distance(In in, Out out, std::size_t n) noexcept {
+  great_circle::great_circle_distance_n(in[0], in[1], in[2], in[3], out[0], n);
+}
+
+void great_circle_destination(In in, Out out, std::size_t n) noexcept {
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto [lat2, lon2] =
+        great_circle::great_circle_destination(in[0][i], in[1][i], in[2][i], in[3][i]);
+    out[0][i] = lat2;
+    out[1][i] = lon2;
+  }
+}
+
+void geodesic_distance(In in, Out out, std::size_t n) noexcept {
+  geodesic::inverse_n(in[0], in[1], in[2], in[3], n, {.s12 = out[0]});
+}
+
+void geodesic_inverse(In in, Out out, std::size_t n) noexcept {
+  geodesic::inverse_n(in[0], in[1], in[2], in[3], n,
+                      {.s12 = out[0], .azi1 = out[1], .azi2 = out[2], .a12 = out[3]});
+}
+
+void geodesic_inverse_full(In in, Out out, std::size_t n) noexcept {
+  geodesic::inverse_n(in[0], in[1], in[2], in[3], n,
+                      {.s12 = out[0], .azi1 = out[1], .azi2 = out[2], .a12 = out[3],
+                       .m12 = out[4], .M12 = out[5], .M21 = out[6], .S12 = out[7]});
+}
+
+void geodesic_destination(In in, Out out, std::size_t n) noexcept {
+  geodesic::direct_n(in[0], in[1], in[2], in[3], n, {.lat2 = out[0], .lon2 = out[1]});
+}
+
+void geodesic_direct(In in, Out out, std::size_t n) noexcept {
+  geodesic::direct_n(in[0], in[1], in[2], in[3], n,
+                     {.lat2 = out[0], .lon2 = out[1], .azi2 = out[2], .a12 = out[3],
+                      .m12 = out[4], .M12 = out[5], .M21 = out[6], .S12 = out[7]});
+}
+
+template <double (*Convert)(double) noexcept>
+void conversion(In in, Out out, std::size_t n) noexcept {
+  for (std::size_t i = 0; i < n; ++i) out[0][i] = Convert(in[0][i]);
+}
+
+void dms_to_deg(In in, Out out, std::size_t n) noexcept {
+  for (std::size_t i = 0; i < n; ++i) out[0][i] = units::dms_to_deg(in[0][i], in[1][i], in[2][i]);
+}
+
+void deg_to_dms(In in, Out out, std::size_t n) noexcept {
+  for (std::size_t i = 0; i < n; ++i) {
+    const units::Dms dms = units::deg_to_dms(in[0][i]);
+    out[0][i] = dms.degrees;
+    out[1][i] = dms.arcminutes;
+    out[2][i] = dms.arcseconds;
+  }
+}
+
+#define ON_THE_SPHERE \
+  "on a sphere of radius 6371008.8 m (the mean Earth radius); angles in degrees."
+#define ON_WGS84 "on the WGS84 ellipsoid; angles in degrees, lengths in metres."
+#define ELEMENTWISE(function) \
+  "\n\nElement for element what " function " returns for the same numbers."
+
+const Operation table[] = {
+    {"great_circle_distance", 4, 1, vector_kernel, great_circle_distance,
+     "great_circle_distance(lat1, lon1, lat2, lon2) -> s12\n\n"
+     "Great-circle distance in metres between two points, " ON_THE_SPHERE
+     ELEMENTWISE("tarnu.distance.great_circle_distance")},
+    {"great_circle_destination", 4, 2, libm_kernel, great_circle_destination,
+     "great_circle_destination(lat1, lon1, azi1, s12) -> (lat2, lon2)\n\n"
+     "The point s12 metres from (lat1, lon1) along the great circle of initial azimuth "
+     "azi1, " ON_THE_SPHERE " lon2 is not reduced: it lies within 180 of lon1."
+     ELEMENTWISE("tarnu.distance.great_circle_destination")},
+    {"geodesic_distance", 4, 1, solver_kernel, geodesic_distance,
+     "geodesic_distance(lat1, lon1, lat2, lon2) -> s12\n\n"
+     "Length in metres of the shortest geodesic between two points, " ON_WGS84},
+    {"geodesic_destination", 4, 2, solver_kernel, geodesic_destination,
+     "geodesic_destination(lat1, lon1, azi1, s12) -> (lat2, lon2)\n\n"
+     "The point s12 metres from (lat1, lon1) along the geodesic of initial azimuth azi1, "
+     ON_WGS84 " lon2 is reduced to [-180, 180]."},
+    {"geodesic_inverse", 4, 4, solver_kernel, geodesic_inverse,
+     "geodesic_inverse(lat1, lon1, lat2, lon2) -> (s12, azi1, azi2, a12)\n\n"
+     "The inverse problem " ON_WGS84 " s12 is the distance, azi1 and azi2 the azimuths "
+     "at both ends (clockwise from north, in [-180, 180]), a12 the arc length on the "
+     "auxiliary sphere."},
+    {"geodesic_inverse_full", 4, 8, solver_kernel, geodesic_inverse_full,
+     "geodesic_inverse_full(lat1, lon1, lat2, lon2) -> (s12, azi1, azi2, a12, m12, M12, "
+     "M21, S12)\n\n"
+     "The inverse problem " ON_WGS84 " Besides geodesic_inverse's outputs: the reduced "
+     "length m12 (metres), the geodesic scales M12 and M21 (no unit) and the area S12 "
+     "between the geodesic and the equator (square metres)."},
+    {"geodesic_direct", 4, 8, solver_kernel, geodesic_direct,
+     "geodesic_direct(lat1, lon1, azi1, s12) -> (lat2, lon2, azi2, a12, m12, M12, M21, "
+     "S12)\n\n"
+     "The direct problem " ON_WGS84 " lon2 and azi2 are reduced to [-180, 180]; a12 is "
+     "the arc length travelled on the auxiliary sphere; m12, M12, M21 and S12 as for "
+     "geodesic_inverse_full."},
+    {"km_to_mi", 1, 1, arithmetic, conversion<units::km_to_mi>,
+     "km_to_mi(km) -> mi\n\nKilometres to statute miles (1 mi = 1.609344 km)."},
+    {"mi_to_km", 1, 1, arithmetic, conversion<units::mi_to_km>,
+     "mi_to_km(mi) -> km\n\nStatute miles to kilometres (1 mi = 1.609344 km)."},
+    {"km_to_nm", 1, 1, arithmetic, conversion<units::km_to_nm>,
+     "km_to_nm(km) -> nm\n\nKilometres to nautical miles (1 nm = 1.852 km)."},
+    {"nm_to_km", 1, 1, arithmetic, conversion<units::nm_to_km>,
+     "nm_to_km(nm) -> km\n\nNautical miles to kilometres (1 nm = 1.852 km)."},
+    {"m_to_ft", 1, 1, arithmetic, conversion<units::m_to_ft>,
+     "m_to_ft(m) -> ft\n\nMetres to international feet (1 ft = 0.3048 m)."},
+    {"ft_to_m", 1, 1, arithmetic, conversion<units::ft_to_m>,
+     "ft_to_m(ft) -> m\n\nInternational feet to metres (1 ft = 0.3048 m)."},
+    {"m_to_km", 1, 1, arithmetic, conversion<units::m_to_km>,
+     "m_to_km(m) -> km\n\nMetres to kilometres."},
+    {"km_to_m", 1, 1, arithmetic, conversion<units::km_to_m>,
+     "km_to_m(km) -> m\n\nKilometres to metres."},
+    {"deg_to_rad", 1, 1, arithmetic, conversion<units::deg_to_rad>,
+     "deg_to_rad(d) -> r\n\nDegrees to radians."},
+    {"rad_to_deg", 1, 1, arithmetic, conversion<units::rad_to_deg>,
+     "rad_to_deg(r) -> d\n\nRadians to degrees."},
+    {"dms_to_deg", 3, 1, arithmetic, dms_to_deg,
+     "dms_to_deg(degrees, arcminutes, arcseconds) -> dd\n\n"
+     "Degrees from degrees, arcminutes and arcseconds, each keeping its own sign: "
+     "(-10, 30, 0) is -9.5 and -10.5 is (-10, -30, 0)."},
+    {"deg_to_dms", 1, 3, arithmetic, deg_to_dms,
+     "deg_to_dms(dd) -> (degrees, arcminutes, arcseconds)\n\n"
+     "Degrees, arcminutes and arcseconds of an angle in degrees: the sign rides on the "
+     "degrees alone (a negative zero for -0.5), minutes and seconds are never negative "
+     "and the seconds are not rounded."},
+};
+
+}  // namespace
+
+const Operation* operations(std::size_t& count) noexcept {
+  count = std::size(table);
+  return table;
+}
+
+}  // namespace _ufunc
