@@ -156,7 +156,7 @@ MyTypeError = type("MyTypeError", (TypeError,), {})
 CONVERSION = [
     ((True, type("I", (), {"__index__": lambda self: 7})(), False, floats_as(-1.0)), None),
     ((np.float32(1), np.int64(7), type("F", (float,), {})(0.0), -1), None),
-    ((0, 0, "north", 0), (TypeError, "argument 'lat2': must be real number, not str", None)),
+    ((0, 0, "north", []), (TypeError, "argument 'lat2': must be real number, not str", None)),
     ((0, 0, floats_as("x"), 0),
      (TypeError, "argument 'lat2': Number.__float__ returned non-float (type str)", None)),
     ((0, 0, floats_as(error=_chain(TypeError("outer"), KeyError("inner"))), 0),
