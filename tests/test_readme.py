@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 from tarnu import distance, geodesic, units
-from surface import SUBMODULE_OF
+from surface import PARAMETERS, SUBMODULE_OF
 
 README = Path(__file__).resolve().parents[1] / "README.md"
 BLOCK = re.compile(r"^( *)```python\n(.*?)^\1```", re.M | re.S)
@@ -35,6 +35,14 @@ def blocks():
 def test_readme_has_a_tour_of_every_function():
     text = "".join(source for _, _, source in blocks())
     assert [name for name in SUBMODULE_OF if f".{name}(" not in text] == []
+
+
+def test_readme_table_names_every_parameter():
+    text = README.read_text(encoding="utf-8")
+    table = text[text.index("## Every function"):text.index("## Units and conventions")]
+    listed = {name: tuple(filter(None, params.split(", ")))
+              for name, params in re.findall(r"`(\w+)\(([\w, ]*)\)`", table)}
+    assert listed == PARAMETERS
 
 
 @pytest.mark.parametrize("heading, line, source",
