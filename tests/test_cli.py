@@ -35,7 +35,8 @@ OTHER_OUT = OTHER_COLUMNS.replace("note\n", "note,distance_m\n").replace("x\n", 
     distance.great_circle_distance(51.5074, -0.1278, 48.8566, 2.3522)))
 LONG = HEADER + "1,2,3,4\n" * 70_000  # a second block starts at line 65538
 
-# Each case: the arguments, split at blanks (run in a fresh directory); the
+# Each case: the arguments, split at blanks (run in a fresh directory; "<&-"
+# and ">&-" close standard input and output, as in the shell); the
 # files there before ("-": standard input; "d/": a directory; "-> t": a link to
 # t; "<null>": a device like /dev/null, made here so that a fault cannot replace
 # the system's; (text, mode): a file with those permission bits); the exit
@@ -92,6 +93,7 @@ CASES = [
         ("convert 1 2 km mi", "tarnu: error: km takes one VALUE, got 2"),
         ("convert 10 30 dms deg", "tarnu: error: dms takes DEGREES MINUTES SECONDS, got 2"),
         ("batch none.csv", "tarnu: error: none.csv: No such file or directory"),
+        ("batch - <&-", "tarnu: error: <stdin>: Bad file descriptor"),
     ]],
     *[("batch in.csv -o out.csv", {"in.csv": text, "out.csv": "old"}, 2,
        f"tarnu: error: in.csv{message}", {"out.csv": "old"}) for text, message in [
@@ -120,6 +122,9 @@ CASES = [
     ("batch - -o d", {"-": "not read", "d/": ""}, 1, "tarnu: error: d: Is a directory", {}),
     ("batch in.csv -o no/out.csv", {"in.csv": GOOD}, 1,
      "tarnu: error: no/out.csv: No such file or directory", {}),
+    ("distance 0 0 0 1 >&-", {}, 1, "tarnu: error: <stdout>: Bad file descriptor", {}),
+    ("batch in.csv >&-", {"in.csv": GOOD}, 1, "tarnu: error: <stdout>: Bad file descriptor", {}),
+    ("batch in.csv -o out.csv >&-", {"in.csv": GOOD}, 0, "", {"out.csv": OUT}),
 ]
 
 
@@ -163,8 +168,10 @@ def test_command(tmp_path, argv, before, status, stderr, after):
     for name, spec in before.items():
         if name != "-":
             make(tmp_path, name, spec)
-    result = subprocess.run([SCRIPT, *argv.split()], cwd=tmp_path, input=before.get("-"), text=True,
-                            capture_output=True, timeout=300)
+    closed = [fd for fd, word in enumerate(["<&-", ">&-"]) if word in argv.split()]
+    result = subprocess.run([SCRIPT, *argv.replace("<&-", "").replace(">&-", "").split()],
+                            cwd=tmp_path, input=before.get("-"), text=True, capture_output=True,
+                            preexec_fn=lambda: [os.close(fd) for fd in closed], timeout=300)
     lines = result.stderr.splitlines()
     assert result.returncode == status, result.stderr
     assert stderr in lines[-1] if stderr else lines == []

@@ -13,6 +13,7 @@ from __future__ import annotations
 import argparse
 import contextlib
 import csv
+import errno
 import io
 import itertools
 import os
@@ -280,6 +281,8 @@ def _write_rows(source: IO[str], sink: IO[str], path: str, operation: Operation,
 
 def cmd_batch(args: argparse.Namespace) -> None:
     path = "<stdin>" if args.input == "-" else args.input
+    if args.input == "-" and sys.stdin is None:  # started with standard input closed
+        raise InputError(f"{path}: {os.strerror(errno.EBADF)}")
     try:
         raw: IO[bytes] = sys.stdin.buffer if args.input == "-" else open(path, "rb")
     except OSError as error:
@@ -438,16 +441,20 @@ def _report(message: str) -> None:
 def main(argv: Sequence[str] | None = None) -> int:
     args = parse_args(sys.argv[1:] if argv is None else argv)
     try:
+        if sys.stdout is None and getattr(args, "output", None) in (None, "-"):
+            raise OSError(errno.EBADF, os.strerror(errno.EBADF), "<stdout>")  # closed
         if not hasattr(args, "run"):
             demo()
         else:
             args.run(args)
-        sys.stdout.flush()
+        if sys.stdout is not None:
+            sys.stdout.flush()
     except InputError as error:
         _report(str(error))
         return 2
     except BrokenPipeError:  # e.g. `tarnu batch big.csv | head`
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        if sys.stdout is not None:  # its flush at exit would fail again
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
     except OSError as error:  # e.g. the output's directory does not exist
         _report(f"{error.filename}: {error.strerror}" if error.filename else str(error))
