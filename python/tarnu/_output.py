@@ -73,6 +73,9 @@ class _Replacement:
         self.final = os.path.realpath(target)
 
     def __enter__(self) -> IO[str]:
+        # A file the user may not write stays protected, as it would from open().
+        if os.path.exists(self.final) and not os.access(self.final, os.W_OK):
+            raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), self.target)
         try:
             self.file = tempfile.NamedTemporaryFile(
                 "w", dir=os.path.dirname(self.final),
