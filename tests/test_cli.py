@@ -255,7 +255,9 @@ def test_batch_without_stderr(tmp_path, big, stderr):
 def test_batch_stopped_by_a_signal(tmp_path, big, signum):
     """Stopped mid-run: the old output stays, no temporary file is left."""
     (tmp_path / "out.csv").write_text("old")
-    process = subprocess.Popen([SCRIPT, "batch", big[0], "-o", "out.csv", "-q"], cwd=tmp_path)
+    process = subprocess.Popen(  # as from a terminal: not ignored, as under nohup or `&`
+        [SCRIPT, "batch", big[0], "-o", "out.csv", "-q"], cwd=tmp_path,
+        preexec_fn=lambda: signal.signal(signum, signal.SIG_DFL))
     deadline = time.monotonic() + 120
     while not any(name.startswith(".out.csv") and (tmp_path / name).stat().st_size
                   for name in os.listdir(tmp_path)):  # rows being written
