@@ -128,8 +128,8 @@ CASES = [
 ]
 
 
-def make(path, name, spec):
-    text, mode = spec if isinstance(spec, tuple) else (spec, None)
+def make(path, name, entry):
+    text, mode = entry if isinstance(entry, tuple) else (entry, None)
     path = path / name
     if text.startswith("-> "):
         path.symlink_to(text[3:])
@@ -165,9 +165,9 @@ def same(got, expected):
 @pytest.mark.parametrize("argv, before, status, stderr, after",
                          [pytest.param(*case, id=case[0]) for case in CASES])
 def test_command(tmp_path, argv, before, status, stderr, after):
-    for name, spec in before.items():
+    for name, entry in before.items():
         if name != "-":
-            make(tmp_path, name, spec)
+            make(tmp_path, name, entry)
     closed = [fd for fd, word in enumerate(["<&-", ">&-"]) if word in argv.split()]
     result = subprocess.run([SCRIPT, *argv.replace("<&-", "").replace(">&-", "").split()],
                             cwd=tmp_path, input=before.get("-"), text=True, capture_output=True,
@@ -176,8 +176,8 @@ def test_command(tmp_path, argv, before, status, stderr, after):
     assert result.returncode == status, result.stderr
     assert stderr in lines[-1] if stderr else lines == []
     assert len(lines) <= 1 or lines[0].startswith("usage: tarnu"), result.stderr
-    for name, spec in after.items():
-        text, mode = spec if isinstance(spec, tuple) else (spec, None)
+    for name, entry in after.items():
+        text, mode = entry if isinstance(entry, tuple) else (entry, None)
         if name == "-":
             same(result.stdout, text)
         elif text.startswith("-> "):
