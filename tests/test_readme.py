@@ -37,6 +37,15 @@ def test_readme_has_a_tour_of_every_function():
     assert [f.name for f in FUNCTIONS if f".{f.name}(" not in text] == []
 
 
+def test_readme_table_names_every_parameter():
+    text = README.read_text(encoding="utf-8")
+    start = text.index("## Every function")
+    table = text[start:text.index("\n## ", start)]
+    listed = {name: tuple(filter(None, params.split(", ")))
+              for name, params in re.findall(r"`(\w+)\(([\w, ]*)\)`", table)}
+    assert listed == {f.name: f.params for f in FUNCTIONS}
+
+
 @pytest.mark.parametrize("heading, line, source",
                          [pytest.param(*b, id=f"line{b[1]}") for b in blocks()])
 def test_readme_example(heading, line, source):

@@ -3,25 +3,29 @@ conversions and batch distances over CSV files from the shell.
 
 Run without arguments for a short demonstration; ``tarnu COMMAND --help``
 describes each command. Latitude comes before longitude, angles are in
-degrees, azimuths clockwise from north. Negative numbers need no quoting
-(``tarnu distance -33.87 151.21 35.68 139.65``).
+degrees, azimuths clockwise from north. Numbers are plain ASCII decimals or
+scientific notation (``-1.5e3``), or ``nan``, ``inf``, ``infinity`` in any
+case; negative ones need no quoting (``tarnu distance -33.87 151.21 35.68 139.65``).
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import csv
+import errno
 import io
 import itertools
 import os
 import sys
-import tempfile
 from collections.abc import Callable, Iterator, Mapping, Sequence
-from typing import IO, TYPE_CHECKING, NoReturn
+from typing import IO, TYPE_CHECKING, NamedTuple, NoReturn
 
 import numpy as np
+from numpy.typing import NDArray
 
 from tarnu import __version__, distance, geodesic, units
+from tarnu._output import open_output, stopped_by_signals
 
 if TYPE_CHECKING:
     from _typeshed import WriteableBuffer
@@ -64,6 +68,31 @@ INVERSE_UNITS = {"lat1": "deg", "lon1": "deg", "lat2": "deg", "lon2": "deg",
 
 class InputError(Exception):
     """Bad input data: reported on one line, exit status 2."""
+
+
+# --- numbers ----------------------------------------------------------------------
+#
+# float() reads plain ASCII decimals, scientific notation, nan, inf and infinity
+# (any case, optional sign, surrounding blanks); beyond those it also takes digit
+# groups ("1_000") and any script's digits and blanks ("١"). The extras are what a
+# data file or a command line should not carry unnoticed, so they are refused.
+
+def _plain(text: str) -> bool:
+    return text.isascii() and "_" not in text
+
+
+def number(text: str) -> float:
+    """One number, as every command reads it (argparse names the type "number")."""
+    if not _plain(text):
+        raise ValueError(text)
+    return float(text)
+
+
+def numbers(texts: list[str]) -> NDArray[np.float64]:
+    """A column of numbers read as number() reads each; ValueError if any is not one."""
+    if not _plain("".join(texts)):
+        raise ValueError(texts)
+    return np.fromiter(map(float, texts), np.float64, len(texts))
 
 
 # --- one-shot commands --------------------------------------------------------
@@ -119,54 +148,97 @@ def cmd_convert(args: argparse.Namespace) -> None:
 
 # --- batch ----------------------------------------------------------------------
 
-class _CountingReader(io.RawIOBase):
-    """A binary stream that counts the bytes read through it (for progress)."""
+class Operation(NamedTuple):
+    """What `tarnu batch` computes: the CSV columns it reads, in argument
+    order, the columns it appends, and its batch function on each shape (one
+    array per appended column: a single array, or a tuple of them)."""
+    inputs: tuple[str, ...]
+    outputs: tuple[str, ...]
+    ellipsoid: Callable[..., NDArray[np.float64] | tuple[NDArray[np.float64], ...]]
+    sphere: Callable[..., NDArray[np.float64] | tuple[NDArray[np.float64], ...]]
 
-    def __init__(self, raw: IO[bytes]) -> None:
-        self.raw, self.count = raw, 0
+
+OPERATIONS = {
+    "distance": Operation(LAT_LON, ("distance_m",), distance.geodesic_distance_batch,
+                          distance.great_circle_distance_batch),
+}
+
+
+class _CountingReader(io.RawIOBase):
+    """A binary stream that counts the bytes read through it (for progress).
+    A read error names the input, so that an error without a name is the
+    output's."""
+
+    def __init__(self, raw: IO[bytes], path: str) -> None:
+        self.raw, self.path, self.count = raw, path, 0
 
     def readable(self) -> bool:
         return True
 
     def readinto(self, buffer: WriteableBuffer) -> int:
-        n = self.raw.readinto(buffer) or 0  # type: ignore[attr-defined]
+        try:
+            n = self.raw.readinto(buffer) or 0  # type: ignore[attr-defined]
+        except OSError as error:
+            raise OSError(error.errno, error.strerror, self.path) from None
         self.count += n
         return n
 
 
-def _column_indices(header: list[str], path: str) -> list[int]:
+class _Quiet:
+    """Standard error for the progress bar: once it cannot be written (closed,
+    or a pipe whose reader has gone), the bar goes silent and the work goes on."""
+
+    def __init__(self) -> None:
+        self.stream: IO[str] | None = sys.stderr
+
+    def write(self, text: str) -> None:
+        self._call(lambda stream: stream.write(text))
+
+    def flush(self) -> None:
+        self._call(lambda stream: stream.flush())
+
+    def _call(self, use: Callable[[IO[str]], object]) -> None:
+        if self.stream is not None:
+            try:
+                use(self.stream)
+            except (OSError, ValueError):
+                self.stream = None
+
+
+def _column_indices(header: list[str], wanted: Sequence[str], path: str) -> list[int]:
     names = [name.strip() for name in header]
-    missing = [name for name in LAT_LON if name not in names]
+    missing = [name for name in wanted if name not in names]
     if missing:
         raise InputError(f"{path}, line 1: missing column(s) {', '.join(missing)} "
-                         f"(the header must name {', '.join(LAT_LON)})")
-    return [names.index(name) for name in LAT_LON]
+                         f"(the header must name {', '.join(wanted)})")
+    return [names.index(name) for name in wanted]
 
 
 def _locate_error(path: str, rows: list[list[str]], lines: list[int],
-                  columns: list[int]) -> NoReturn:
+                  columns: list[int], names: Sequence[str]) -> NoReturn:
     """Find the first bad value of a block that failed to parse, and report it."""
     for row, line in zip(rows, lines):
-        for name, col in zip(LAT_LON, columns):
-            where = f"{path}, line {line}, column {col + 1} ({name})"
-            if col >= len(row):
-                raise InputError(f"{where}: missing value (the row has {len(row)} fields)")
+        for name, col in zip(names, columns):
             try:
-                float(row[col])
+                number(row[col])
             except ValueError:
-                raise InputError(f"{where}: not a number: {row[col]!r}") from None
-    raise InputError(f"{path}, line {lines[0]}: bad block")  # not reached
+                raise InputError(f"{path}, line {line}, column {col + 1} ({name}): "
+                                 f"not a number: {row[col]!r}") from None
+    raise AssertionError("a block failed to parse, but each of its values parses")
 
 
-def _blocks(reader: Iterator[list[str]], line_of: Callable[[], int]
+def _blocks(reader: Iterator[list[str]], line_of: Callable[[], int], width: int, path: str
             ) -> Iterator[tuple[list[list[str]], list[int]]]:
     """Rows of the CSV in blocks of BLOCK_ROWS, skipping blank lines, with
-    each row's (last) line number."""
+    each row's (last) line number; a row of other than `width` fields is an error."""
     while True:
         rows: list[list[str]] = []
         lines: list[int] = []
         for row in itertools.islice(reader, BLOCK_ROWS):
             if row:
+                if len(row) != width:
+                    raise InputError(f"{path}, line {line_of()}: {len(row)} field(s), "
+                                     f"but the header has {width}")
                 rows.append(row)
                 lines.append(line_of())
         if not rows:
@@ -174,18 +246,19 @@ def _blocks(reader: Iterator[list[str]], line_of: Callable[[], int]
         yield rows, lines
 
 
-def _write_distances(source: IO[str], sink: IO[str], path: str, sphere: bool,
-                     on_block: Callable[[], None]) -> None:
+def _write_rows(source: IO[str], sink: IO[str], path: str, operation: Operation,
+                sphere: bool, on_block: Callable[[], None]) -> None:
     reader = csv.reader(source, strict=True)
     writer = csv.writer(sink, lineterminator="\n")
     try:
         header = next(reader)
     except StopIteration:
         raise InputError(f"{path}: empty file, expected a header naming "
-                         f"{', '.join(LAT_LON)}") from None
-    columns = _column_indices(header, path)
-    writer.writerow([*header, "distance_m"])
-    blocks = _blocks(reader, lambda: reader.line_num)
+                         f"{', '.join(operation.inputs)}") from None
+    columns = _column_indices(header, operation.inputs, path)
+    compute = operation.sphere if sphere else operation.ellipsoid
+    writer.writerow([*header, *operation.outputs])
+    blocks = _blocks(reader, lambda: reader.line_num, len(header), path)
     while True:
         try:
             block = next(blocks, None)
@@ -195,74 +268,47 @@ def _write_distances(source: IO[str], sink: IO[str], path: str, sphere: bool,
             return
         rows, lines = block
         try:
-            arrays = [np.fromiter((float(row[col]) for row in rows), np.float64, len(rows))
-                      for col in columns]
-        except (ValueError, IndexError):
-            _locate_error(path, rows, lines, columns)
-        measure = (distance.great_circle_distance_batch if sphere
-                   else distance.geodesic_distance_batch)
-        for row, metres in zip(rows, measure(*arrays).tolist()):
-            row.append(repr(metres))
+            arrays = [numbers([row[col] for row in rows]) for col in columns]
+        except ValueError:
+            _locate_error(path, rows, lines, columns, operation.inputs)
+        results = compute(*arrays)
+        appended = [r.tolist() for r in (results if isinstance(results, tuple) else (results,))]
+        for row, *values in zip(rows, *appended):
+            row.extend(map(repr, values))
         writer.writerows(rows)
         on_block()
 
 
 def cmd_batch(args: argparse.Namespace) -> None:
     path = "<stdin>" if args.input == "-" else args.input
+    if args.input == "-" and sys.stdin is None:  # started with standard input closed
+        raise InputError(f"{path}: {os.strerror(errno.EBADF)}")
     try:
         raw: IO[bytes] = sys.stdin.buffer if args.input == "-" else open(path, "rb")
     except OSError as error:
         raise InputError(f"{path}: {error.strerror}") from None
-    counter = _CountingReader(raw)
+    counter = _CountingReader(raw, path)
     size = os.fstat(raw.fileno()).st_size if args.input != "-" else 0
-    bar = None
-    if size >= PROGRESS_BYTES and not args.quiet:
-        from tqdm import tqdm
-        bar = tqdm(total=size, unit="B", unit_scale=True, desc=os.path.basename(path),
-                   file=sys.stderr, leave=False)
+    with raw, stopped_by_signals(), open_output(args.output) as sink, \
+            io.TextIOWrapper(io.BufferedReader(counter), encoding="utf-8-sig",
+                             newline="") as source:
+        bar = None
+        if size >= PROGRESS_BYTES and not args.quiet:
+            from tqdm import tqdm
+            bar = tqdm(total=size, unit="B", unit_scale=True, desc=os.path.basename(path),
+                       file=_Quiet(), leave=False)
 
-    def progress() -> None:
-        if bar is not None:
-            bar.update(counter.count - bar.n)
+        def progress() -> None:
+            if bar is not None:
+                bar.update(counter.count - bar.n)
 
-    with raw, io.TextIOWrapper(io.BufferedReader(counter), encoding="utf-8-sig",
-                               newline="") as source:
         try:
-            if args.output in (None, "-"):
-                _write_distances(source, sys.stdout, path, args.sphere, progress)
-            else:
-                with _replace_on_success(args.output) as sink:
-                    _write_distances(source, sink, path, args.sphere, progress)
+            _write_rows(source, sink, path, OPERATIONS["distance"], args.sphere, progress)
         except UnicodeDecodeError as error:
             raise InputError(f"{path}: not UTF-8 text ({error.reason})") from None
         finally:
             if bar is not None:
                 bar.close()
-
-
-class _replace_on_success:
-    """A temporary file beside `target` that replaces it when the block ends
-    normally and is removed when the block raises: no half-written output."""
-
-    def __init__(self, target: str) -> None:
-        self.target = target
-
-    def __enter__(self) -> IO[str]:
-        directory = os.path.dirname(os.path.abspath(self.target))
-        self.file = tempfile.NamedTemporaryFile(
-            "w", dir=directory, prefix=f".{os.path.basename(self.target)}.", suffix=".tmp",
-            delete=False, encoding="utf-8", newline="")
-        return self.file
-
-    def __exit__(self, kind: object, *rest: object) -> None:
-        self.file.close()
-        if kind is not None:
-            os.unlink(self.file.name)
-            return
-        umask = os.umask(0)
-        os.umask(umask)
-        os.chmod(self.file.name, 0o666 & ~umask)  # as open() would have made it
-        os.replace(self.file.name, self.target)
 
 
 # --- the demo -------------------------------------------------------------------
@@ -315,30 +361,30 @@ def build_parser() -> argparse.ArgumentParser:
         sub.set_defaults(run=run)
         return sub
 
-    def numbers(sub: argparse.ArgumentParser, *names: str) -> None:
+    def number_arguments(sub: argparse.ArgumentParser, *names: str) -> None:
         for name in names:
-            sub.add_argument(name.lower(), metavar=name, type=float)
+            sub.add_argument(name.lower(), metavar=name, type=number)
 
     lengths = list(DECIMALS)
     sub = command("distance", cmd_distance,
                   "Distance between two points (default: WGS84, in km).")
-    numbers(sub, "LAT1", "LON1", "LAT2", "LON2")
+    number_arguments(sub, "LAT1", "LON1", "LAT2", "LON2")
     _shape_option(sub)
     sub.add_argument("--unit", choices=lengths, default="km", help="unit of the result (km)")
 
     sub = command("destination", cmd_destination,
                   "Point reached from LAT LON along AZIMUTH (degrees clockwise from north) "
                   "after DISTANCE (default: WGS84, DISTANCE in km); prints LAT2 LON2.")
-    numbers(sub, "LAT", "LON", "AZIMUTH", "DISTANCE")
+    number_arguments(sub, "LAT", "LON", "AZIMUTH", "DISTANCE")
     _shape_option(sub)
     sub.add_argument("--unit", choices=lengths, default="km", help="unit of DISTANCE (km)")
 
     sub = command("inverse", cmd_inverse,
                   "The full WGS84 inverse problem: every quantity between two points.")
-    numbers(sub, "LAT1", "LON1", "LAT2", "LON2")
+    number_arguments(sub, "LAT1", "LON1", "LAT2", "LON2")
     sub = command("direct", cmd_direct,
                   "The full WGS84 direct problem: from LAT1 LON1 along AZI1 for S12 metres.")
-    numbers(sub, "LAT1", "LON1", "AZI1", "S12")
+    number_arguments(sub, "LAT1", "LON1", "AZI1", "S12")
 
     sub = command("convert", cmd_convert,
                   "Convert VALUE from one unit to another: lengths m km mi nm ft, angles deg "
@@ -346,7 +392,7 @@ def build_parser() -> argparse.ArgumentParser:
                   "keeping its own sign (10 30 0 is 10.5 deg; -10.5 deg is -10 -30 0); dms "
                   "output carries the sign on the degrees alone (-10.5 deg gives -10.0 30.0 "
                   "0.0).")
-    sub.add_argument("values", metavar="VALUE", type=float, nargs="+")
+    sub.add_argument("values", metavar="VALUE", type=number, nargs="+")
     units_ = [*lengths, *ANGLES]
     sub.add_argument("source", metavar="FROM", choices=units_, help=" ".join(units_))
     sub.add_argument("target", metavar="TO", choices=units_, help=" ".join(units_))
@@ -357,28 +403,61 @@ def build_parser() -> argparse.ArgumentParser:
                   "(metres). Streams in blocks, so files larger than memory work.")
     sub.add_argument("input", metavar="INPUT.csv", help="the CSV file ('-' for stdin)")
     sub.add_argument("-o", "--output", metavar="OUTPUT.csv",
-                     help="where to write (default stdout); written only when every row is good")
+                     help="where to write (default stdout): a file is replaced only when every "
+                          "row is good; a pipe or device gets the rows as they come")
     sub.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
     _shape_option(sub)
     return parser
 
 
-def main(argv: Sequence[str] | None = None) -> int:
-    args = build_parser().parse_args(argv)
+def parse_args(argv: Sequence[str]) -> argparse.Namespace:
+    """The command line, where every negative number is an argument, not an
+    option. argparse itself sees one only in "-5" and "-0.5", and reads "-1e3",
+    "-inf" or "-5." as unknown options; with a leading blank, which number()
+    ignores, each is a plain argument, and a string argument gets its text back."""
+    negative = {f" {arg}" for arg in argv if arg.startswith("-") and _is_number(arg)}
+    args = build_parser().parse_args([f" {arg}" if f" {arg}" in negative else arg
+                                      for arg in argv])
+    for key, value in vars(args).items():
+        if isinstance(value, str) and value in negative:
+            setattr(args, key, value[1:])
+    return args
+
+
+def _is_number(text: str) -> bool:
     try:
+        number(text)
+    except ValueError:
+        return False
+    return True
+
+
+def _report(message: str) -> None:
+    if sys.stderr is not None:  # None when started with standard error closed
+        with contextlib.suppress(OSError):
+            print(f"tarnu: error: {message}", file=sys.stderr)
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    args = parse_args(sys.argv[1:] if argv is None else argv)
+    try:
+        if sys.stdout is None and getattr(args, "output", None) in (None, "-"):
+            raise OSError(errno.EBADF, os.strerror(errno.EBADF), "<stdout>")  # closed
         if not hasattr(args, "run"):
             demo()
         else:
             args.run(args)
-        sys.stdout.flush()
+        if sys.stdout is not None:
+            sys.stdout.flush()
     except InputError as error:
-        print(f"tarnu: error: {error}", file=sys.stderr)
+        _report(str(error))
         return 2
     except BrokenPipeError:  # e.g. `tarnu batch big.csv | head`
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        if sys.stdout is not None:  # its flush at exit would fail again
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
     except OSError as error:  # e.g. the output's directory does not exist
-        print(f"tarnu: error: {error}", file=sys.stderr)
+        _report(f"{error.filename}: {error.strerror}" if error.filename else str(error))
         return 1
     except KeyboardInterrupt:
         return 130
