@@ -14,7 +14,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from tarnu import __version__, distance
+from tarnu import __version__, distance, ufunc
 
 SCRIPT = Path(sysconfig.get_path("scripts")) / "tarnu"
 HEADER = "lat1,lon1,lat2,lon2\n"
@@ -80,6 +80,14 @@ CASES = [
     ]],
     ("distance 0 0 0 -5.", {}, 0, "", {"-": "556.597454 km"}),
     ("batch -1e3 -o -5.", {"-1e3": GOOD}, 0, "", {"-5.": OUT}),
+    # Every operation, with the columns it reads and writes.
+    ("batch in --operation destination --sphere", {"in": "azi1,s12,lat1,lon1\n90,0,0,0\n"}, 0,
+     "", {"-": "azi1,s12,lat1,lon1,lat2,lon2 90,0,0,0,0.0,0.0"}),
+    ("batch in --operation inverse", {"in": HEADER + "0,0,0,0\n"}, 0, "",
+     {"-": "lat1,lon1,lat2,lon2,s12,azi1,azi2,a12,m12,M12,M21,S12 0,0,0,0,0.0,180.0,180.0,0.0,"
+           "0.0,1.0,1.0,0.0"}),
+    ("batch in --operation direct --sphere", {"in": HEADER}, 2, "the sphere has no direct", {}),
+    ("batch in --operation direct", {"in": HEADER}, 2, "missing column(s) azi1, s12", {}),
     # Refused: by the parser, by the commands, in the CSV; one line each.
     *[(args, {}, 2, message, {}) for args, message in [
         ("distance 1 2 3", "tarnu distance: error: the following arguments are required: LON2"),
@@ -247,7 +255,7 @@ def test_batch_without_stderr(tmp_path, big, stderr):
     assert process.wait(timeout=300) == 0
     data = np.loadtxt(tmp_path / "out.csv", delimiter=",", skiprows=1)
     assert np.array_equal(data[:, :4].T, columns)
-    assert np.array_equal(data[:, 4], distance.geodesic_distance_batch(*columns))
+    assert np.array_equal(data[:, 4], ufunc.geodesic_distance(*columns))
     assert os.listdir(tmp_path) == ["out.csv"]
 
 

@@ -24,7 +24,7 @@ from typing import IO, TYPE_CHECKING, NamedTuple, NoReturn
 import numpy as np
 from numpy.typing import NDArray
 
-from tarnu import __version__, distance, geodesic, units
+from tarnu import __version__, distance, geodesic, ufunc, units
 from tarnu._output import open_output, stopped_by_signals
 
 if TYPE_CHECKING:
@@ -33,6 +33,8 @@ if TYPE_CHECKING:
 BLOCK_ROWS = 65536  # rows read, computed and written per batch block
 PROGRESS_BYTES = 16 << 20  # inputs at least this large get a progress bar
 LAT_LON = ("lat1", "lon1", "lat2", "lon2")
+HEADING = ("lat1", "lon1", "azi1", "s12")
+LENGTHS = ("m12", "M12", "M21", "S12")
 
 # Lengths: each unit's conversion to and from metres.
 TO_METRES: dict[str, Callable[[float], float]] = {
@@ -150,17 +152,24 @@ def cmd_convert(args: argparse.Namespace) -> None:
 
 class Operation(NamedTuple):
     """What `tarnu batch` computes: the CSV columns it reads, in argument
-    order, the columns it appends, and its batch function on each shape (one
-    array per appended column: a single array, or a tuple of them)."""
+    order, the columns it appends, and its ufunc on each shape (one array per
+    appended column: a single array, or a tuple of them); None where the
+    sphere has no such problem."""
     inputs: tuple[str, ...]
     outputs: tuple[str, ...]
     ellipsoid: Callable[..., NDArray[np.float64] | tuple[NDArray[np.float64], ...]]
-    sphere: Callable[..., NDArray[np.float64] | tuple[NDArray[np.float64], ...]]
+    sphere: Callable[..., NDArray[np.float64] | tuple[NDArray[np.float64], ...]] | None
 
 
 OPERATIONS = {
-    "distance": Operation(LAT_LON, ("distance_m",), distance.geodesic_distance_batch,
-                          distance.great_circle_distance_batch),
+    "distance": Operation(LAT_LON, ("distance_m",), ufunc.geodesic_distance,
+                          ufunc.great_circle_distance),
+    "destination": Operation(HEADING, ("lat2", "lon2"), ufunc.geodesic_destination,
+                             ufunc.great_circle_destination),
+    "inverse": Operation(LAT_LON, ("s12", "azi1", "azi2", "a12", *LENGTHS),
+                         ufunc.geodesic_inverse_full, None),
+    "direct": Operation(HEADING, ("lat2", "lon2", "azi2", "a12", *LENGTHS),
+                        ufunc.geodesic_direct, None),
 }
 
 
@@ -256,7 +265,7 @@ def _write_rows(source: IO[str], sink: IO[str], path: str, operation: Operation,
         raise InputError(f"{path}: empty file, expected a header naming "
                          f"{', '.join(operation.inputs)}") from None
     columns = _column_indices(header, operation.inputs, path)
-    compute = operation.sphere if sphere else operation.ellipsoid
+    compute = operation.sphere if sphere and operation.sphere else operation.ellipsoid
     writer.writerow([*header, *operation.outputs])
     blocks = _blocks(reader, lambda: reader.line_num, len(header), path)
     while True:
@@ -280,6 +289,10 @@ def _write_rows(source: IO[str], sink: IO[str], path: str, operation: Operation,
 
 
 def cmd_batch(args: argparse.Namespace) -> None:
+    operation = OPERATIONS[args.operation]
+    if args.sphere and operation.sphere is None:
+        raise InputError(f"--sphere: the sphere has no {args.operation} problem "
+                         "(only distance and destination)")
     path = "<stdin>" if args.input == "-" else args.input
     if args.input == "-" and sys.stdin is None:  # started with standard input closed
         raise InputError(f"{path}: {os.strerror(errno.EBADF)}")
@@ -303,7 +316,7 @@ def cmd_batch(args: argparse.Namespace) -> None:
                 bar.update(counter.count - bar.n)
 
         try:
-            _write_rows(source, sink, path, OPERATIONS["distance"], args.sphere, progress)
+            _write_rows(source, sink, path, operation, args.sphere, progress)
         except UnicodeDecodeError as error:
             raise InputError(f"{path}: not UTF-8 text ({error.reason})") from None
         finally:
@@ -398,14 +411,18 @@ def build_parser() -> argparse.ArgumentParser:
     sub.add_argument("target", metavar="TO", choices=units_, help=" ".join(units_))
 
     sub = command("batch", cmd_batch,
-                  "Distances for every row of a CSV file whose header names lat1, lon1, lat2 "
-                  "and lon2. Writes the rows, other columns unchanged, with a distance_m column "
-                  "(metres). Streams in blocks, so files larger than memory work.")
+                  "One problem for every row of a CSV file. Writes the rows, other columns "
+                  "unchanged, with the answer's columns appended: by default the distance "
+                  "(columns lat1, lon1, lat2, lon2 in, distance_m out, metres). Streams in "
+                  "blocks, so files larger than memory work.")
     sub.add_argument("input", metavar="INPUT.csv", help="the CSV file ('-' for stdin)")
     sub.add_argument("-o", "--output", metavar="OUTPUT.csv",
                      help="where to write (default stdout): a file is replaced only when every "
                           "row is good; a pipe or device gets the rows as they come")
     sub.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    sub.add_argument("--operation", choices=list(OPERATIONS), default="distance",
+                     help="; ".join(f"{name}: {', '.join(op.inputs)} -> {', '.join(op.outputs)}"
+                                    for name, op in OPERATIONS.items()))
     _shape_option(sub)
     return parser
 
