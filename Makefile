@@ -23,7 +23,7 @@ DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++
 SOURCES := CMakeLists.txt pyproject.toml $(shell find core src python -type f -not -name '*.pyc')
 CPP_BUILD := build/cpp
 
-.PHONY: demo test test-cpp test-python typecheck test-python313 test-wheel install clean check lint test-asan test-cpp-asan test-python-asan
+.PHONY: demo test test-cpp test-python typecheck test-python313 test-wheel install clean check lint test-asan test-cpp-asan test-python-asan FORCE
 
 demo: $(STAMPS)/install
 	$(PY) -m tarnu
@@ -32,7 +32,7 @@ test: test-cpp test-python typecheck test-python313 test-wheel check
 
 test-cpp: $(STAMPS)/venv
 	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-	    -DTARNU_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	    -DTARNU_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release
 	$(VENV)/bin/cmake --build $(CPP_BUILD)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure
 
@@ -55,7 +55,7 @@ test-python313:
 	else $(MAKE) --no-print-directory $(STAMPS)/install313 && $(PY313) -m pytest -q; fi
 
 $(STAMPS)/venv313: requirements-dev.txt $(STAMPS)/debian
-	$(call make-venv,$(PYTHON313),$(VENV313))
+	$(call make-venv,$(PYTHON313),$(VENV313),3.13)
 
 $(STAMPS)/install313: $(STAMPS)/venv313 $(SOURCES)
 	$(PY313) -m pip install -q --no-build-isolation --no-deps .
@@ -79,26 +79,39 @@ test-wheel: $(STAMPS)/venv
 
 install: $(STAMPS)/install
 
-$(STAMPS)/debian:
+# The stamp holds the package list it was made for. It is checked on every
+# run and rewritten, after installing what is missing, only when the list has
+# changed: a package added later reaches machines set up before.
+$(STAMPS)/debian: FORCE
 	@mkdir -p $(STAMPS)
-	@if ! dpkg -s $(DEBIAN_PACKAGES) >/dev/null 2>&1; then \
-	    SUDO=$$([ "$$(id -u)" = 0 ] || echo sudo); \
-	    $$SUDO apt-get update -qq && \
-	    DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $(DEBIAN_PACKAGES); \
+	@if [ "$$(cat $@ 2>/dev/null)" != "$(DEBIAN_PACKAGES)" ]; then \
+	    if ! dpkg -s $(DEBIAN_PACKAGES) >/dev/null 2>&1; then \
+	        SUDO=$$([ "$$(id -u)" = 0 ] || echo sudo); \
+	        $$SUDO apt-get update -qq && \
+	        DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $(DEBIAN_PACKAGES); \
+	    fi && echo "$(DEBIAN_PACKAGES)" > $@; \
 	fi
-	@touch $@
 
-# $(call make-venv,PYTHON,DIR): a venv in DIR with the development requirements.
+# $(call need-python,PYTHON,VERSION): stop with a way out when it was not found.
+define need-python
+@test -n "$(1)" || { echo "Python $(2) not found. Give its path, as in" \
+    "PYTHON$(subst .,,$(2))=/path/to/python$(2) make test, or install it with pyenv" \
+    "(pyenv install $(2)), whose versions this Makefile finds by itself." >&2; exit 1; }
+endef
+
+# $(call make-venv,PYTHON,DIR,VERSION): a venv in DIR with the development
+# requirements (pip's own version among them).
 define make-venv
-@test -n "$(1)" || { echo "Python not found for $(2): set PYTHON312 / PYTHON313" >&2; exit 1; }
+$(call need-python,$(1),$(3))
 test -x $(2)/bin/python || $(1) -m venv $(2)
-$(2)/bin/python -m pip install -q --upgrade pip
 $(2)/bin/python -m pip install -q -r requirements-dev.txt
 @touch $@
 endef
 
+FORCE:
+
 $(STAMPS)/venv: requirements-dev.txt $(STAMPS)/debian
-	$(call make-venv,$(PYTHON312),$(VENV))
+	$(call make-venv,$(PYTHON312),$(VENV),3.12)
 
 $(STAMPS)/install: $(STAMPS)/venv $(SOURCES)
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
@@ -137,7 +150,7 @@ test-asan: test-cpp-asan test-python-asan
 
 test-cpp-asan: $(STAMPS)/venv
 	$(VENV)/bin/cmake -S . -B build/cpp-asan -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-	    -DTARNU_BUILD_TESTS=ON -DTARNU_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	    -DTARNU_BUILD_TESTS=ON -DTARNU_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	$(VENV)/bin/cmake --build build/cpp-asan
 	$(VENV)/bin/ctest --test-dir build/cpp-asan --output-on-failure
 
@@ -151,7 +164,7 @@ test-python-asan: $(STAMPS)/install-asan
 	$(ASAN_ENV) TARNU_SANITIZED=1 $(ASAN_PY) -m pytest -q
 
 $(STAMPS)/venv-asan: requirements-dev.txt $(STAMPS)/debian
-	$(call make-venv,$(PYTHON312),$(ASAN_VENV))
+	$(call make-venv,$(PYTHON312),$(ASAN_VENV),3.12)
 
 $(STAMPS)/install-asan: $(STAMPS)/venv-asan $(SOURCES)
 	$(ASAN_PY) -m pip install -q --no-build-isolation --no-deps -C cmake.define.TARNU_SANITIZE=ON \
