@@ -19,11 +19,12 @@ PYTHON313 ?= $(shell for p in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python
 VENV := .venv
 PY := $(VENV)/bin/python
 STAMPS := .stamps
-DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++ cppcheck
+# qemu-user runs the wheel test's older, emulated CPUs.
+DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++ cppcheck qemu-user
 SOURCES := CMakeLists.txt pyproject.toml $(shell find core src python -type f -not -name '*.pyc')
 CPP_BUILD := build/cpp
 
-.PHONY: demo test test-cpp test-python typecheck test-python313 test-wheel install clean check lint test-asan test-cpp-asan test-python-asan FORCE
+.PHONY: demo test test-cpp test-python typecheck test-python313 wheel test-wheel install clean check lint test-asan test-cpp-asan test-python-asan FORCE
 
 demo: $(STAMPS)/install
 	$(PY) -m tarnu
@@ -61,21 +62,62 @@ $(STAMPS)/install313: $(STAMPS)/venv313 $(SOURCES)
 	$(PY313) -m pip install -q --no-build-isolation --no-deps .
 	@touch $@
 
-# What a user gets from an index: an sdist, a wheel built from that sdist, the
-# wheel installed into a fresh venv with its declared dependencies, and the
-# tests run from a directory where the source tree cannot shadow the package.
-WHEEL_TEST := build/wheel-test
+# --- wheels -------------------------------------------------------------------
+#
+# wheel: an sdist, and from it a wheel for Python 3.12 and one for 3.13 (when
+# found), each repaired by auditwheel into dist/. Repairing copies the shared
+# libraries a wheel needs from outside it (GeographicLib, SLEEF) into
+# tarnu.libs/ under names with a hash, so they cannot clash with a system
+# copy, points the modules' RPATH there, and tags the wheel manylinux with the
+# oldest glibc its symbols allow. A library already inside the package and
+# found through RPATH $ORIGIN stays where it is.
+DIST := dist
+WHEEL_BUILD := build/wheel
 
-test-wheel: $(STAMPS)/venv
-	rm -rf $(WHEEL_TEST) && mkdir -p $(WHEEL_TEST)/dist
-	$(PY) -m build --sdist --no-isolation --outdir $(WHEEL_TEST)/dist . >/dev/null
-	$(PY) -m pip wheel -q --no-deps --no-build-isolation --wheel-dir $(WHEEL_TEST)/dist \
-	    $(WHEEL_TEST)/dist/tarnu-*.tar.gz
-	$(PYTHON312) -m venv $(WHEEL_TEST)/venv
-	$(WHEEL_TEST)/venv/bin/python -m pip install -q $(WHEEL_TEST)/dist/tarnu-*.whl \
-	    $$(grep -E '^(pytest|geographiclib|dask|hypothesis)' requirements-dev.txt)
+wheel: $(STAMPS)/wheel
+
+# $(call build-wheel,PYTHON): a wheel from the sdist, built by PYTHON's venv.
+define build-wheel
+$(1) -m pip wheel -q --no-deps --no-build-isolation --wheel-dir $(WHEEL_BUILD) $(DIST)/tarnu-*.tar.gz
+endef
+
+$(STAMPS)/wheel: $(STAMPS)/venv $(if $(PYTHON313),$(STAMPS)/venv313) $(SOURCES) README.md
+	rm -rf $(WHEEL_BUILD) $(DIST)/tarnu-* && mkdir -p $(WHEEL_BUILD) $(DIST)
+	$(PY) -m build --sdist --no-isolation --outdir $(DIST) . >/dev/null
+	$(call build-wheel,$(PY))
+	$(if $(PYTHON313),$(call build-wheel,$(PY313)),@echo "Python 3.13 not found: no 3.13 wheel (set PYTHON313=/path/to/python3.13)")
+	PATH="$(abspath $(VENV))/bin:$$PATH" auditwheel repair --wheel-dir $(DIST) $(WHEEL_BUILD)/*.whl
+	@for w in $(DIST)/*.whl; do echo "$$w: $$(stat -c %s $$w) bytes, carries" \
+	    $$($(PY) -m zipfile -l $$w | grep -o 'tarnu\.libs/[^ ]*[^/ ]'); done
+	@touch $@
+
+# test-wheel: what a user gets, the repaired 3.12 wheel installed with its
+# declared dependencies into a venv that holds only the test tools, and the
+# tests run from a directory where the source tree cannot shadow the package.
+# TARNU_WHEEL=1 turns on tests/test_wheel.py: the copies of GeographicLib and
+# SLEEF inside the wheel are the ones loaded, and the module runs on older,
+# emulated CPUs. The venv is made anew when the requirements change, and the
+# wheel replaced in it when the wheel changes.
+WHEEL_TEST := build/wheel-test
+WHEEL_VENV := .venv-wheel
+WHEEL_TEST_PACKAGES := pytest geographiclib dask hypothesis
+
+test-wheel: $(STAMPS)/install-wheel
+	rm -rf $(WHEEL_TEST) && mkdir -p $(WHEEL_TEST)
 	cp -r tests README.md $(WHEEL_TEST)/
-	cd $(WHEEL_TEST) && venv/bin/python -m pytest -q -p no:cacheprovider tests
+	cd $(WHEEL_TEST) && TARNU_WHEEL=1 $(abspath $(WHEEL_VENV))/bin/python -m pytest -q -p no:cacheprovider tests
+
+$(STAMPS)/venv-wheel: requirements-dev.txt
+	$(call need-python,$(PYTHON312),3.12)
+	rm -rf $(WHEEL_VENV)
+	$(PYTHON312) -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q $(WHEEL_TEST_PACKAGES) -c requirements-dev.txt
+	@touch $@
+
+$(STAMPS)/install-wheel: $(STAMPS)/venv-wheel $(STAMPS)/wheel
+	$(WHEEL_VENV)/bin/python -m pip uninstall -q -y tarnu
+	$(WHEEL_VENV)/bin/python -m pip install -q $(DIST)/tarnu-*-cp312-*.whl -c requirements-dev.txt
+	@touch $@
 
 install: $(STAMPS)/install
 
