@@ -20,8 +20,8 @@ pytestmark = pytest.mark.skipif(not os.environ.get("TARNU_WHEEL"),
 
 def test_bundled_libraries_are_the_ones_loaded():
     bundled = (Path(tarnu.__file__).parent.parent / "tarnu.libs").resolve()
-    fields = (line.split(maxsplit=5) for line in open("/proc/self/maps"))
-    mapped = {Path(f[5].strip()) for f in fields if len(f) == 6 and f[5].startswith("/")}
+    fields = (line.split(maxsplit=5) for line in Path("/proc/self/maps").read_text().splitlines())
+    mapped = {Path(f[5]) for f in fields if len(f) == 6 and f[5].startswith("/")}
     for name in ("libGeographicLib", "libsleef"):
         paths = {path for path in mapped if path.name.startswith(name)}
         assert paths and {path.parent for path in paths} == {bundled}, paths
