@@ -19,11 +19,12 @@ PYTHON313 ?= $(shell for p in python3.13 $$HOME/.pyenv/versions/3.13*/bin/python
 VENV := .venv
 PY := $(VENV)/bin/python
 STAMPS := .stamps
-DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++ cppcheck
-SOURCES := CMakeLists.txt pyproject.toml $(shell find core src python -type f -not -name '*.pyc')
+# qemu-user runs the wheel test's older, emulated CPUs.
+DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++ cppcheck qemu-user
+SOURCES := CMakeLists.txt pyproject.toml $(shell find core pool src ufunc python -type f -not -name '*.pyc')
 CPP_BUILD := build/cpp
 
-.PHONY: demo test test-cpp test-python typecheck test-python313 test-wheel install clean check lint test-asan test-cpp-asan test-python-asan
+.PHONY: demo test test-cpp test-python typecheck test-python313 wheel test-wheel install clean check lint test-asan test-cpp-asan test-python-asan FORCE
 
 demo: $(STAMPS)/install
 	$(PY) -m tarnu
@@ -32,7 +33,7 @@ test: test-cpp test-python typecheck test-python313 test-wheel check
 
 test-cpp: $(STAMPS)/venv
 	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-	    -DTARNU_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	    -DTARNU_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release
 	$(VENV)/bin/cmake --build $(CPP_BUILD)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure
 
@@ -55,50 +56,104 @@ test-python313:
 	else $(MAKE) --no-print-directory $(STAMPS)/install313 && $(PY313) -m pytest -q; fi
 
 $(STAMPS)/venv313: requirements-dev.txt $(STAMPS)/debian
-	$(call make-venv,$(PYTHON313),$(VENV313))
+	$(call make-venv,$(PYTHON313),$(VENV313),3.13)
 
 $(STAMPS)/install313: $(STAMPS)/venv313 $(SOURCES)
 	$(PY313) -m pip install -q --no-build-isolation --no-deps .
 	@touch $@
 
-# What a user gets from an index: an sdist, a wheel built from that sdist, the
-# wheel installed into a fresh venv with its declared dependencies, and the
-# tests run from a directory where the source tree cannot shadow the package.
-WHEEL_TEST := build/wheel-test
+# --- wheels -------------------------------------------------------------------
+#
+# wheel: an sdist, and from it a wheel for Python 3.12 and one for 3.13 (when
+# found), each repaired by auditwheel into dist/. Repairing copies the shared
+# libraries a wheel needs from outside it (GeographicLib, SLEEF) into
+# tarnu.libs/ under names with a hash, so they cannot clash with a system
+# copy, points the modules' RPATH there, and tags the wheel manylinux with the
+# oldest glibc its symbols allow. A library already inside the package and
+# found through RPATH $ORIGIN stays where it is.
+DIST := dist
+WHEEL_BUILD := build/wheel
 
-test-wheel: $(STAMPS)/venv
-	rm -rf $(WHEEL_TEST) && mkdir -p $(WHEEL_TEST)/dist
-	$(PY) -m build --sdist --no-isolation --outdir $(WHEEL_TEST)/dist . >/dev/null
-	$(PY) -m pip wheel -q --no-deps --no-build-isolation --wheel-dir $(WHEEL_TEST)/dist \
-	    $(WHEEL_TEST)/dist/tarnu-*.tar.gz
-	$(PYTHON312) -m venv $(WHEEL_TEST)/venv
-	$(WHEEL_TEST)/venv/bin/python -m pip install -q $(WHEEL_TEST)/dist/tarnu-*.whl \
-	    $$(grep -E '^(pytest|geographiclib|dask|hypothesis|pandas|xarray)' requirements-dev.txt)
+wheel: $(STAMPS)/wheel
+
+# $(call build-wheel,PYTHON): a wheel from the sdist, built by PYTHON's venv.
+define build-wheel
+$(1) -m pip wheel -q --no-deps --no-build-isolation --wheel-dir $(WHEEL_BUILD) $(DIST)/tarnu-*.tar.gz
+endef
+
+$(STAMPS)/wheel: $(STAMPS)/venv $(if $(PYTHON313),$(STAMPS)/venv313) $(SOURCES) README.md
+	rm -rf $(WHEEL_BUILD) $(DIST)/tarnu-* && mkdir -p $(WHEEL_BUILD) $(DIST)
+	$(PY) -m build --sdist --no-isolation --outdir $(DIST) . >/dev/null
+	$(call build-wheel,$(PY))
+	$(if $(PYTHON313),$(call build-wheel,$(PY313)),@echo "Python 3.13 not found: no 3.13 wheel (set PYTHON313=/path/to/python3.13)")
+	PATH="$(abspath $(VENV))/bin:$$PATH" auditwheel repair --wheel-dir $(DIST) $(WHEEL_BUILD)/*.whl
+	@for w in $(DIST)/*.whl; do echo "$$w: $$(stat -c %s $$w) bytes, carries" \
+	    $$($(PY) -m zipfile -l $$w | grep -o 'tarnu\.libs/[^ ]*[^/ ]'); done
+	@touch $@
+
+# test-wheel: what a user gets, the repaired 3.12 wheel installed with its
+# declared dependencies into a venv that holds only the test tools, and the
+# tests run from a directory where the source tree cannot shadow the package.
+# TARNU_WHEEL=1 turns on tests/test_wheel.py: the copies of GeographicLib and
+# SLEEF inside the wheel are the ones loaded, and the module runs on older,
+# emulated CPUs. The venv is made anew when the requirements change, and the
+# wheel replaced in it when the wheel changes.
+WHEEL_TEST := build/wheel-test
+WHEEL_VENV := .venv-wheel
+WHEEL_TEST_PACKAGES := pytest geographiclib dask distributed hypothesis pandas xarray
+
+test-wheel: $(STAMPS)/install-wheel
+	rm -rf $(WHEEL_TEST) && mkdir -p $(WHEEL_TEST)
 	cp -r tests README.md $(WHEEL_TEST)/
-	cd $(WHEEL_TEST) && venv/bin/python -m pytest -q -p no:cacheprovider tests
+	cd $(WHEEL_TEST) && TARNU_WHEEL=1 $(abspath $(WHEEL_VENV))/bin/python -m pytest -q -p no:cacheprovider tests
+
+$(STAMPS)/venv-wheel: requirements-dev.txt
+	$(call need-python,$(PYTHON312),3.12)
+	rm -rf $(WHEEL_VENV)
+	$(PYTHON312) -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q $(WHEEL_TEST_PACKAGES) -c requirements-dev.txt
+	@touch $@
+
+$(STAMPS)/install-wheel: $(STAMPS)/venv-wheel $(STAMPS)/wheel
+	$(WHEEL_VENV)/bin/python -m pip uninstall -q -y tarnu
+	$(WHEEL_VENV)/bin/python -m pip install -q $(DIST)/tarnu-*-cp312-*.whl -c requirements-dev.txt
+	@touch $@
 
 install: $(STAMPS)/install
 
-$(STAMPS)/debian:
+# The stamp holds the package list it was made for. It is checked on every
+# run and rewritten, after installing what is missing, only when the list has
+# changed: a package added later reaches machines set up before.
+$(STAMPS)/debian: FORCE
 	@mkdir -p $(STAMPS)
-	@if ! dpkg -s $(DEBIAN_PACKAGES) >/dev/null 2>&1; then \
-	    SUDO=$$([ "$$(id -u)" = 0 ] || echo sudo); \
-	    $$SUDO apt-get update -qq && \
-	    DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $(DEBIAN_PACKAGES); \
+	@if [ "$$(cat $@ 2>/dev/null)" != "$(DEBIAN_PACKAGES)" ]; then \
+	    if ! dpkg -s $(DEBIAN_PACKAGES) >/dev/null 2>&1; then \
+	        SUDO=$$([ "$$(id -u)" = 0 ] || echo sudo); \
+	        $$SUDO apt-get update -qq && \
+	        DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $(DEBIAN_PACKAGES); \
+	    fi && echo "$(DEBIAN_PACKAGES)" > $@; \
 	fi
-	@touch $@
 
-# $(call make-venv,PYTHON,DIR): a venv in DIR with the development requirements.
+# $(call need-python,PYTHON,VERSION): stop with a way out when it was not found.
+define need-python
+@test -n "$(1)" || { echo "Python $(2) not found. Give its path, as in" \
+    "PYTHON$(subst .,,$(2))=/path/to/python$(2) make test, or install it with pyenv" \
+    "(pyenv install $(2)), whose versions this Makefile finds by itself." >&2; exit 1; }
+endef
+
+# $(call make-venv,PYTHON,DIR,VERSION): a venv in DIR with the development
+# requirements (pip's own version among them).
 define make-venv
-@test -n "$(1)" || { echo "Python not found for $(2): set PYTHON312 / PYTHON313" >&2; exit 1; }
+$(call need-python,$(1),$(3))
 test -x $(2)/bin/python || $(1) -m venv $(2)
-$(2)/bin/python -m pip install -q --upgrade pip
 $(2)/bin/python -m pip install -q -r requirements-dev.txt
 @touch $@
 endef
 
+FORCE:
+
 $(STAMPS)/venv: requirements-dev.txt $(STAMPS)/debian
-	$(call make-venv,$(PYTHON312),$(VENV))
+	$(call make-venv,$(PYTHON312),$(VENV),3.12)
 
 $(STAMPS)/install: $(STAMPS)/venv $(SOURCES)
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
@@ -109,7 +164,7 @@ clean:
 
 # --- reliability checks (part of `make test`; `make check` alone runs them) ---
 #
-# lint: cppcheck over core/ and src/. useStlAlgorithm is off: it asks for
+# lint: cppcheck over core/, pool/, src/ and ufunc/. useStlAlgorithm is off: it asks for
 # std::find_if in place of short explicit loops, which read better here.
 # test-asan: the C++ tests and the whole pytest suite against a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer, in its own venv. Python is
@@ -125,7 +180,7 @@ check: lint test-asan
 lint: $(STAMPS)/debian
 	cppcheck --std=c++20 --language=c++ --enable=warning,style,performance,portability \
 	    --suppress=useStlAlgorithm --inline-suppr --quiet --error-exitcode=1 \
-	    -I core/include -I core -I src core src
+	    -I core/include -I core -I pool/include -I src -I ufunc core pool src ufunc
 
 ASAN_VENV := .venv-asan
 ASAN_PY := $(ASAN_VENV)/bin/python
@@ -137,7 +192,7 @@ test-asan: test-cpp-asan test-python-asan
 
 test-cpp-asan: $(STAMPS)/venv
 	$(VENV)/bin/cmake -S . -B build/cpp-asan -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-	    -DTARNU_BUILD_TESTS=ON -DTARNU_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	    -DTARNU_BUILD_TESTS=ON -DTARNU_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	$(VENV)/bin/cmake --build build/cpp-asan
 	$(VENV)/bin/ctest --test-dir build/cpp-asan --output-on-failure
 
@@ -151,7 +206,7 @@ test-python-asan: $(STAMPS)/install-asan
 	$(ASAN_ENV) TARNU_SANITIZED=1 $(ASAN_PY) -m pytest -q
 
 $(STAMPS)/venv-asan: requirements-dev.txt $(STAMPS)/debian
-	$(call make-venv,$(PYTHON312),$(ASAN_VENV))
+	$(call make-venv,$(PYTHON312),$(ASAN_VENV),3.12)
 
 $(STAMPS)/install-asan: $(STAMPS)/venv-asan $(SOURCES)
 	$(ASAN_PY) -m pip install -q --no-build-isolation --no-deps -C cmake.define.TARNU_SANITIZE=ON \

@@ -190,6 +190,12 @@ TEST(Pool, ConcurrentAndNestedCalls) {
 // The child has only the forking thread: it must build its own pool, from the
 // environment as it is in the child, with exactly that many threads.
 TEST(Pool, ForkAfterUse) {
+#ifdef __SANITIZE_ADDRESS__
+  // GCC 12's AddressSanitizer can hand a forked child its allocator's lock
+  // held (by a worker of the parent), whatever the pool does; the plain build
+  // runs this test.
+  GTEST_SKIP() << "a child forked from a threaded process can hang in ASan's allocator";
+#endif
   ASSERT_EQ(coverage_fault(100'000), "");
   expect_in_child(child_pool_works);
   expect_in_child([] {

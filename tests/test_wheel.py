@@ -1,0 +1,79 @@
+"""The repaired wheel, installed (make test-wheel sets TARNU_WHEEL=1): the
+copies of GeographicLib and SLEEF inside it are the ones loaded, and it gives
+the same distances on older CPUs, emulated by qemu-user."""
+
+import json
+import math
+import os
+import random
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import tarnu
+
+pytestmark = pytest.mark.skipif(not os.environ.get("TARNU_WHEEL"),
+                                reason="checks an installed repaired wheel (make test-wheel)")
+
+
+def test_bundled_libraries_are_the_ones_loaded():
+    bundled = (Path(tarnu.__file__).parent.parent / "tarnu.libs").resolve()
+    fields = (line.split(maxsplit=5) for line in Path("/proc/self/maps").read_text().splitlines())
+    mapped = {Path(f[5]) for f in fields if len(f) == 6 and f[5].startswith("/")}
+    for name in ("libGeographicLib", "libsleef"):
+        paths = {path for path in mapped if path.name.startswith(name)}
+        assert paths and {path.parent for path in paths} == {bundled}, paths
+
+
+# Ways to run without the widest kernels: older CPUs emulated by qemu-user,
+# as (command prefix, environment, whether NumPy runs there). NumPy, and so
+# the batch functions, needs x86-64-v2 (SSE4.2, POPCNT).
+NARROW = {
+    "qemu64, the x86-64 baseline: SSE2": (["qemu-x86_64", "-cpu", "qemu64"], {}, False),
+    "Nehalem: no AVX": (["qemu-x86_64", "-cpu", "Nehalem"], {}, True),
+    "SandyBridge: AVX, no AVX2 or FMA": (["qemu-x86_64", "-cpu", "SandyBridge"], {}, True),
+    "Haswell: AVX2 and FMA, no AVX-512": (["qemu-x86_64", "-cpu", "Haswell"], {}, True),
+}
+
+PROBE = """
+import json, sys
+from tarnu import distance
+rows = json.load(sys.stdin)
+out = {"sphere": [distance.great_circle_distance(*row) for row in rows],
+       "ellipsoid": [distance.geodesic_distance(*row) for row in rows]}
+avx512f = None
+if sys.argv[1] == "batch":
+    import numpy as np
+    from numpy._core._multiarray_umath import __cpu_features__
+    columns = [np.array(column) for column in zip(*rows)]
+    out["sphere batch"] = distance.great_circle_distance_batch(*columns).tolist()
+    out["ellipsoid batch"] = distance.geodesic_distance_batch(*columns).tolist()
+    avx512f = __cpu_features__["AVX512F"]
+print(json.dumps([out, avx512f]))
+"""
+
+
+def probe(prefix, env, rows, batch):
+    argv = [*prefix, sys.executable, "-c", PROBE, "batch" if batch else "one"]
+    return json.loads(subprocess.run(argv, env={**os.environ, **env}, input=json.dumps(rows),
+                                     capture_output=True, text=True, check=True).stdout)
+
+
+@pytest.mark.parametrize("prefix, env, batch", NARROW.values(), ids=NARROW)
+def test_narrower_kernels_give_the_same_distances(prefix, env, batch):
+    rng = random.Random(0)
+    # 37 rows: every vector width ends on a padded tail.
+    rows = [[rng.uniform(-90, 90), rng.uniform(-180, 180), rng.uniform(-90, 90),
+             rng.uniform(-180, 180)] for _ in range(37)]
+    native, _ = probe([], {}, rows, batch)
+    narrow, avx512f = probe(prefix, env, rows, batch)
+    assert not (prefix and avx512f), "the emulated CPU has AVX-512"
+    for key, values in narrow.items():
+        # SLEEF's FMA and non-FMA families, and glibc's own, may differ in the
+        # last bits; a wrong kernel or lane is off by far more.
+        assert all(math.isclose(a, b, rel_tol=1e-14) for a, b in zip(values, native[key])), key
+    if batch:
+        assert narrow["sphere batch"] == narrow["sphere"]
+        assert narrow["ellipsoid batch"] == narrow["ellipsoid"]
