@@ -8,8 +8,8 @@ Variant and its key in a contender's `variants`.
 
 `make` is called once per process and returns the function to time, or None
 when the installed package lacks it (the row then reads "not available"). A
-row whose `present` returns False, or whose variant needs a CPU feature this
-machine lacks, is left out altogether.
+row whose `present` returns False is left out altogether: the entries for
+`tarnu.ufunc` wait, without noise, for a build that has it.
 """
 
 from __future__ import annotations
@@ -176,6 +176,11 @@ class Variant:
 HERE = Variant("", "")
 ONE_THREAD = Variant("1", "1", (("RAYON_NUM_THREADS", "1"),))
 TWO_THREADS = Variant("2", "2", (("RAYON_NUM_THREADS", "2"),))
+# The vectorised WGS84 solver's widths, forced, on one thread.
+AVX512_ONE = Variant("avx512-1", "1, TARNU_SIMD=avx512",
+                     (("RAYON_NUM_THREADS", "1"), ("TARNU_SIMD", "avx512")), cpu_flag="avx512f")
+AVX2_ONE = Variant("avx2-1", "1, TARNU_SIMD=avx2",
+                   (("RAYON_NUM_THREADS", "1"), ("TARNU_SIMD", "avx2")), cpu_flag="avx2")
 # Variables the variants set: this process clears them, so its rows time the defaults.
 CONTROLLED_ENV = ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS", "TARNU_SIMD")
 
@@ -212,29 +217,77 @@ class Row:
     variant: Variant
 
 
-# pyproj's WGS84 inv on arrays, called latitude first like the rest (pyproj
-# takes longitude first).
+# tarnu.ufunc: NumPy ufuncs over any shape, arguments in the scalar functions'
+# order, several outputs as a tuple. Its rows are present only in builds that
+# have the module.
+def has_ufunc() -> bool:
+    try:
+        from tarnu import ufunc  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
+def ufunc(name: str, inputs: str = "pairs", variants=(HERE,), key_suffix: str = "", out: bool = False,
+          note: str = "") -> Array:
+    return Array(f"tarnu.ufunc.{name}{key_suffix}", f"tarnu ufunc.{name}", TARNU,
+                 tarnu_attr(f"ufunc.{name}"), inputs, variants, threaded=True, out=out,
+                 present=has_ufunc, note=note)
+
+
+# pyproj's WGS84 inv and fwd on arrays, called latitude first like the rest
+# (pyproj takes longitude first).
+def pyproj_inv(p):
+    g = wgs84(p)
+    return lambda lat1, lon1, lat2, lon2: g.inv(lon1, lat1, lon2, lat2)
+
+
 def pyproj_inv_s12(p):
     g = wgs84(p)
     return lambda lat1, lon1, lat2, lon2: g.inv(lon1, lat1, lon2, lat2)[2]
 
 
+def pyproj_fwd(p):
+    g = wgs84(p)
+    return lambda lat1, lon1, azi1, s12: g.fwd(lon1, lat1, azi1, s12)
+
+
 POOL_VARIANTS = (HERE, ONE_THREAD, TWO_THREADS)
+SOLVER_VARIANTS = (HERE, ONE_THREAD, TWO_THREADS, AVX512_ONE, AVX2_ONE)
 
 OPERATIONS = (
     Operation("array.great_circle_distance", "Great-circle distance over arrays (sphere)", 10_000_000,
-              ("tarnu.distance.great_circle_distance_batch",), (
+              ("tarnu.distance.great_circle_distance_batch", "tarnu.ufunc.great_circle_distance"), (
         Array("tarnu.distance.great_circle_distance_batch", "tarnu distance.great_circle_distance_batch",
               TARNU, tarnu_attr("distance.great_circle_distance_batch"), variants=POOL_VARIANTS,
               threaded=True),
         Array("numpy.haversine", "NumPy vectorised haversine", PEER, lambda: np_haversine),
+        ufunc("great_circle_distance", variants=POOL_VARIANTS),
+        ufunc("great_circle_distance", "one_to_many", key_suffix="[one_to_many]",
+              note="one point against n"),
+        ufunc("great_circle_distance", key_suffix="[out]", out=True, note="out="),
     )),
     Operation("array.geodesic_distance", "Geodesic distance over arrays (WGS84)", 1_000_000,
-              ("tarnu.distance.geodesic_distance_batch",), (
+              ("tarnu.distance.geodesic_distance_batch", "tarnu.ufunc.geodesic_distance"), (
         Array("tarnu.distance.geodesic_distance_batch", "tarnu distance.geodesic_distance_batch", TARNU,
               tarnu_attr("distance.geodesic_distance_batch"), variants=POOL_VARIANTS, threaded=True),
         Array("pyproj.Geod.inv", "pyproj Geod(ellps=WGS84).inv on arrays", PEER,
               using("pyproj", pyproj_inv_s12)),
+        ufunc("geodesic_distance", variants=SOLVER_VARIANTS),
+    )),
+    Operation("array.geodesic_inverse", "Geodesic inverse with azimuths over arrays (WGS84)", 1_000_000,
+              ("tarnu.ufunc.geodesic_inverse",), (
+        Array("pyproj.Geod.inv", "pyproj Geod(ellps=WGS84).inv on arrays", PEER, using("pyproj", pyproj_inv),
+              note="az12, az21, dist"),
+        ufunc("geodesic_inverse", variants=(HERE, ONE_THREAD, AVX512_ONE)),
+        ufunc("geodesic_inverse_full"),
+    )),
+    Operation("array.geodesic_direct", "Geodesic destination over arrays (WGS84)", 1_000_000,
+              ("tarnu.ufunc.geodesic_destination", "tarnu.ufunc.geodesic_direct"), (
+        Array("pyproj.Geod.fwd", "pyproj Geod(ellps=WGS84).fwd on arrays", PEER, using("pyproj", pyproj_fwd),
+              "start_and_way", note="lon2, lat2, az21"),
+        ufunc("geodesic_destination", "start_and_way", variants=(HERE, ONE_THREAD)),
+        ufunc("geodesic_direct", "start_and_way", variants=(HERE, ONE_THREAD, AVX512_ONE)),
     )),
 )
 

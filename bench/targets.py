@@ -27,6 +27,13 @@ GC_BATCH = "array.great_circle_distance/tarnu.distance.great_circle_distance_bat
 GEO_BATCH = "array.geodesic_distance/tarnu.distance.geodesic_distance_batch"
 NUMPY = "array.great_circle_distance/numpy.haversine"
 PYPROJ_INV = "array.geodesic_distance/pyproj.Geod.inv"
+PYPROJ_INV_AZ = "array.geodesic_inverse/pyproj.Geod.inv"
+PYPROJ_FWD = "array.geodesic_direct/pyproj.Geod.fwd"
+UF_GC = "array.great_circle_distance/tarnu.ufunc.great_circle_distance"
+UF_GD = "array.geodesic_distance/tarnu.ufunc.geodesic_distance"
+UF_INV = "array.geodesic_inverse/tarnu.ufunc.geodesic_inverse"
+UF_DEST = "array.geodesic_direct/tarnu.ufunc.geodesic_destination"
+UF_DIRECT = "array.geodesic_direct/tarnu.ufunc.geodesic_direct"
 
 
 @dataclass(frozen=True)
@@ -100,6 +107,42 @@ TARGETS = (
            memory_ratio(GC_BATCH), "≤", 1.25),
     Target("`geodesic_distance_batch` peak extra memory at {n} ≤ 1.25× its output",
            memory_ratio(GEO_BATCH), "≤", 1.25),
+    # tarnu.ufunc
+    Target("`ufunc.great_circle_distance` at {n} within 1.1× of `great_circle_distance_batch`",
+           time_ratio(UF_GC, GC_BATCH), "≤", 1.1),
+    Target("`ufunc.great_circle_distance`, one point against {n}, no slower than {n} pairs",
+           time_ratio(UF_GC + "[one_to_many]", UF_GC), "≤", 1.0),
+    Target("`ufunc.geodesic_inverse` ≥ 1.8× faster than pyproj `Geod.inv` on arrays at {n}",
+           faster(PYPROJ_INV_AZ, UF_INV), "≥", 1.8),
+    Target("`ufunc.geodesic_destination` ≥ 1.8× faster than pyproj `Geod.fwd` on arrays at {n}",
+           faster(PYPROJ_FWD, UF_DEST), "≥", 1.8),
+    Target("`ufunc.great_circle_distance` 1 → 2 threads ≥ 1.8× at {n}",
+           faster(UF_GC + "@1", UF_GC + "@2"), "≥", 1.8),
+    Target("`ufunc.geodesic_distance` 1 → 2 threads ≥ 1.8× at {n}",
+           faster(UF_GD + "@1", UF_GD + "@2"), "≥", 1.8),
+    Target("`ufunc.great_circle_distance` at n = 10 ≤ 3 µs per call", small_call_us(UF_GC), "≤", 3),
+    Target("`ufunc.great_circle_distance` peak extra memory at {n} ≤ 1.25× its output",
+           memory_ratio(UF_GC), "≤", 1.25),
+    Target("`ufunc.geodesic_inverse` peak extra memory at {n} ≤ 1.25× its four outputs",
+           memory_ratio(UF_INV), "≤", 1.25),
+    Target("`ufunc.great_circle_distance` with `out=` at {n}: peak extra memory under 1 MB",
+           memory_mb(UF_GC + "[out]"), "≤", 1.0),
+    # the vectorised WGS84 solver behind the ellipsoid ufuncs
+    Target("`ufunc.geodesic_distance`, AVX-512, 1 thread, ≤ 200 ns per pair at {n}",
+           ns_per_element(UF_GD + "@avx512-1"), "≤", 200),
+    Target("`ufunc.geodesic_distance`, AVX-512, 1 thread, ≥ 4.5× GeographicLib (batch, 1 thread) at {n}",
+           faster(GEO_BATCH + "@1", UF_GD + "@avx512-1"), "≥", 4.5),
+    Target("`ufunc.geodesic_inverse` (azimuths), AVX-512, 1 thread, ≤ 230 ns per pair at {n}",
+           ns_per_element(UF_INV + "@avx512-1"), "≤", 230),
+    Target("`ufunc.geodesic_distance`, AVX2 forced, 1 thread, ≥ 2.5× GeographicLib (batch, 1 thread) "
+           "at {n}",
+           faster(GEO_BATCH + "@1", UF_GD + "@avx2-1"), "≥", 2.5),
+    Target("`ufunc.geodesic_direct`, AVX-512, 1 thread, ≤ 60 ns per pair at {n}",
+           ns_per_element(UF_DIRECT + "@avx512-1"), "≤", 60),
+    Target("`ufunc.geodesic_distance` ≥ 8× faster than pyproj `Geod.inv` on arrays at {n}",
+           faster(PYPROJ_INV, UF_GD), "≥", 8),
+    Target("`ufunc.geodesic_direct` ≥ 8× faster than pyproj `Geod.fwd` on arrays at {n}",
+           faster(PYPROJ_FWD, UF_DIRECT), "≥", 8),
 )
 
 
