@@ -204,6 +204,7 @@ class Operation:
     key: str
     title: str
     largest: int                        # sizes above this are not timed
+    errors: bool                        # each row's distances compared with GeographicLib
     speedup: tuple[str, ...]            # contender keys the speed-up columns divide by
     contenders: tuple[Array, ...]
 
@@ -256,34 +257,43 @@ POOL_VARIANTS = (HERE, ONE_THREAD, TWO_THREADS)
 SOLVER_VARIANTS = (HERE, ONE_THREAD, TWO_THREADS, AVX512_ONE, AVX2_ONE)
 
 OPERATIONS = (
-    Operation("array.great_circle_distance", "Great-circle distance over arrays (sphere)", 10_000_000,
-              ("tarnu.distance.great_circle_distance_batch", "tarnu.ufunc.great_circle_distance"), (
+    Operation("array.great_circle_distance", "Great-circle distance over arrays (sphere)",
+              largest=10_000_000, errors=True,
+              speedup=("tarnu.distance.great_circle_distance_batch", "tarnu.ufunc.great_circle_distance"),
+              contenders=(
         Array("tarnu.distance.great_circle_distance_batch", "tarnu distance.great_circle_distance_batch",
               TARNU, tarnu_attr("distance.great_circle_distance_batch"), variants=POOL_VARIANTS,
               threaded=True),
         Array("numpy.haversine", "NumPy vectorised haversine", PEER, lambda: np_haversine),
+        Array("numkong.haversine", "NumKong haversine", PEER, using("numkong", lambda nk: nk.haversine),
+              "pairs_radians", note="radians in"),
         ufunc("great_circle_distance", variants=POOL_VARIANTS),
         ufunc("great_circle_distance", "one_to_many", key_suffix="[one_to_many]",
               note="one point against n"),
         ufunc("great_circle_distance", key_suffix="[out]", out=True, note="out="),
     )),
-    Operation("array.geodesic_distance", "Geodesic distance over arrays (WGS84)", 1_000_000,
-              ("tarnu.distance.geodesic_distance_batch", "tarnu.ufunc.geodesic_distance"), (
+    Operation("array.geodesic_distance", "Geodesic distance over arrays (WGS84)",
+              largest=1_000_000, errors=True,
+              speedup=("tarnu.distance.geodesic_distance_batch", "tarnu.ufunc.geodesic_distance"),
+              contenders=(
         Array("tarnu.distance.geodesic_distance_batch", "tarnu distance.geodesic_distance_batch", TARNU,
               tarnu_attr("distance.geodesic_distance_batch"), variants=POOL_VARIANTS, threaded=True),
         Array("pyproj.Geod.inv", "pyproj Geod(ellps=WGS84).inv on arrays", PEER,
               using("pyproj", pyproj_inv_s12)),
+        Array("numkong.vincenty", "NumKong vincenty", PEER, using("numkong", lambda nk: nk.vincenty),
+              "pairs_radians", note="radians in"),
         ufunc("geodesic_distance", variants=SOLVER_VARIANTS),
     )),
-    Operation("array.geodesic_inverse", "Geodesic inverse with azimuths over arrays (WGS84)", 1_000_000,
-              ("tarnu.ufunc.geodesic_inverse",), (
+    Operation("array.geodesic_inverse", "Geodesic inverse with azimuths over arrays (WGS84)",
+              largest=1_000_000, errors=False, speedup=("tarnu.ufunc.geodesic_inverse",), contenders=(
         Array("pyproj.Geod.inv", "pyproj Geod(ellps=WGS84).inv on arrays", PEER, using("pyproj", pyproj_inv),
               note="az12, az21, dist"),
         ufunc("geodesic_inverse", variants=(HERE, ONE_THREAD, AVX512_ONE)),
         ufunc("geodesic_inverse_full"),
     )),
-    Operation("array.geodesic_direct", "Geodesic destination over arrays (WGS84)", 1_000_000,
-              ("tarnu.ufunc.geodesic_destination", "tarnu.ufunc.geodesic_direct"), (
+    Operation("array.geodesic_direct", "Geodesic destination over arrays (WGS84)",
+              largest=1_000_000, errors=False,
+              speedup=("tarnu.ufunc.geodesic_destination", "tarnu.ufunc.geodesic_direct"), contenders=(
         Array("pyproj.Geod.fwd", "pyproj Geod(ellps=WGS84).fwd on arrays", PEER, using("pyproj", pyproj_fwd),
               "start_and_way", note="lon2, lat2, az21"),
         ufunc("geodesic_destination", "start_and_way", variants=(HERE, ONE_THREAD)),

@@ -10,7 +10,7 @@ from pathlib import Path
 
 from peers import optional_module
 
-PACKAGES = ("tarnu", "numpy", "pyproj", "geographiclib", "geopy", "haversine")
+PACKAGES = ("tarnu", "numpy", "pyproj", "geographiclib", "geopy", "haversine", "numkong", "matplotlib")
 
 
 def cpuinfo() -> str:
@@ -62,6 +62,9 @@ def describe() -> dict[str, str]:
         numpy_simd = ", ".join(k for k in ("AVX2", "AVX512F", "AVX512_SKX") if __cpu_features__.get(k))
     except ImportError:
         numpy_simd = "unknown"
+    numkong = optional_module("numkong")
+    numkong_simd = (", ".join(k for k, on in numkong.get_capabilities().items() if on)
+                    if numkong is not None else "not installed")
     blas_env = ", ".join(f"{k}={os.environ[k]}" for k in ("OPENBLAS_CORETYPE", "OPENBLAS_L2_SIZE")
                          if k in os.environ) or "unset"
     flags = cpu_flags()
@@ -75,5 +78,6 @@ def describe() -> dict[str, str]:
         "Python": f"{platform.python_implementation()} {platform.python_version()}",
         "Packages": ", ".join(versions) + (f" (PROJ {pyproj.proj_version_str})" if pyproj else ""),
         "NumPy CPU features": numpy_simd,
+        "NumKong kernels": numkong_simd,
         "OpenBLAS variables": f"{blas_env} (left as found; the ufuncs timed here do not use BLAS)",
     }

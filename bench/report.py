@@ -9,6 +9,7 @@ from __future__ import annotations
 import statistics
 from pathlib import Path
 
+from accuracy import CASES, GEOGRAPHICLIB
 from contenders import CALL_TASKS, OPERATIONS, TARNU, CallTask, Operation, Row, rows
 from results import Results
 from settings import Settings
@@ -124,6 +125,25 @@ def memory_table(results: Results, s: Settings) -> list[str]:
                     "outputs (MB)", "RSS ÷ outputs"], body)]
 
 
+def error_table(results: Results) -> list[str]:
+    if not results.errors:
+        return ["Not measured: GeographicLib's reference (tarnu's geodesic_distance_batch) is missing.", ""]
+    n = next(iter(results.errors.values()))["n"]
+    head = ["Contender", "worst abs. error (m)", "median abs. error (m)", "median relative error",
+            *(f"{name} (m)" for name, _ in CASES)]
+    body = []
+    for r in rows():
+        e = results.errors.get(r.id)
+        if e is None:
+            continue
+        name = name_of(r.array) + (" (the reference)" if r.id == GEOGRAPHICLIB else "")
+        body.append([name, fmt_metres(e["worst"]).lstrip("+"), fmt_metres(e["median"]).lstrip("+"),
+                     "0" if e["median_relative"] == 0 else f"{e['median_relative']:+.1e}",
+                     *(fmt_metres(e["cases"][c]) for c, _ in CASES)])
+    return [f"Distance minus GeographicLib's, over {n:,} random pairs (the timing inputs) and at three "
+            "named pairs (signed).", "", *table(head, body)]
+
+
 def target_table(results: Results, s: Settings) -> list[str]:
     body = [[label, shown, "n/a" if met is None else ("yes" if met else "NO")]
             for label, shown, met in evaluate(results, s.target_n)]
@@ -149,7 +169,7 @@ def method_lines(results: Results, s: Settings) -> list[str]:
         "- Inputs: fixed seeds; latitudes are degrees(asin(u)) with u uniform on [-1, 1] (uniform on the "
         "sphere), longitudes uniform on [-180, 180), bearings on [0, 360), distances on [0, 20000 km), "
         "kilometres on [0, 20000). Every contender gets the same inputs; array sizes are prefixes of the "
-        "same columns.",
+        "same columns. Contenders that take radians get the columns converted beforehand.",
         f"- One call: {s.n_calls} argument tuples per pass, passes sized to at least "
         f"{s.call_repeat_s * 1e3:g} ms per repeat, {s.call_repeats} repeats ({s.slow_repeats} when one pass "
         f"takes over {s.slow_pass_s * 1e3:g} ms) taken round-robin over the contenders, garbage collector "
@@ -166,6 +186,8 @@ def method_lines(results: Results, s: Settings) -> list[str]:
         "- Speed-up columns: the row's best time divided by the tarnu function's best time (above 1: "
         f"tarnu is faster). \"max diff vs tarnu\" compares the results on the first {s.agreement_n} inputs "
         "(destinations: distance between the two points).",
+        "- Errors: distances minus GeographicLib's (tarnu's geodesic_distance_batch, GeographicLib's C++ "
+        "inverse; the one-call tables show it agrees with the geographiclib package).",
         "- Memory: a fresh child per row; the RSS high-water mark is reset (/proc/self/clear_refs) after "
         "a warm-up call, then one call is made; tracemalloc's peak comes from a second call (NumPy "
         "reports its buffers to it). Inputs and out= arrays exist beforehand.",
@@ -186,15 +208,17 @@ def results_md(results: Results, s: Settings) -> str:
     lines += ["## Whole arrays", ""]
     for op in OPERATIONS:
         lines += array_table(op, results, s)
-    lines += ["## Memory", "", *memory_table(results, s)]
+    lines += ["## Distance error against GeographicLib", "", *error_table(results),
+              "## Memory", "", *memory_table(results, s)]
     return "\n".join(lines).rstrip() + "\n"
 
 
 def readme_block(results: Results, s: Settings) -> str:
     return "\n".join([
         README_BEGIN,
-        f"Measured on {machine_summary(results)}. Read the ratios first: full tables, machine and "
-        "method in [bench/RESULTS.md](bench/RESULTS.md); `make bench` regenerates both.", "",
+        f"Measured on {machine_summary(results)}. Read the ratios first: full tables, errors against "
+        "GeographicLib, machine and method in [bench/RESULTS.md](bench/RESULTS.md); `make bench` "
+        "regenerates both.", "",
         *target_table(results, s), README_END])
 
 

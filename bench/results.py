@@ -22,6 +22,7 @@ class Results:
     arrays: dict[str, dict[int, list[float]]] = field(default_factory=dict)  # row -> n -> ns/element
     small: dict[str, list[float]] = field(default_factory=dict)     # row -> µs per small call
     memory: dict[str, dict] = field(default_factory=dict)           # row -> memory.measure()
+    errors: dict[str, dict] = field(default_factory=dict)           # row -> accuracy.distance_errors()
     missing: dict[str, str] = field(default_factory=dict)           # row -> why it was not timed
     absent: list[str] = field(default_factory=list)                 # rows left out on this machine
     # row -> the row whose samples it shares: a variant whose environment is

@@ -2,9 +2,10 @@
 
 `make bench` runs this: every contender is timed on the same random inputs,
 round-robin so that load from other work on a shared machine falls on all
-alike; it writes bench/RESULTS.md and the README's Performance block. `--quick` times fewer sizes with fewer repeats, to check
-that everything works; it writes into build/bench-quick/ and leaves the README
-alone. `--from-json` redraws the report from a saved run.
+alike; it writes bench/RESULTS.md and the README's Performance block.
+`--quick` times fewer sizes with fewer repeats, to check that everything works;
+it writes into build/bench-quick/ and leaves the README alone. `--from-json`
+redraws the report from a saved run.
 
 Where things are:
   contenders.py  every contender and run environment, one table entry each
@@ -12,7 +13,7 @@ Where things are:
   inputs.py      the inputs; peers.py the peers that are not a library call
   timing.py      how a row is timed; children.py rows that need a process of
                  their own; memory.py peak memory of one call
-  accuracy.py    agreement with tarnu
+  accuracy.py    agreement with tarnu, distance errors against GeographicLib
   report.py      where each row is written
   machine.py     the machine, read at run time
 """
@@ -25,7 +26,7 @@ import sys
 import time
 from pathlib import Path
 
-from accuracy import agreement
+from accuracy import agreement, distance_errors
 from children import child_main, memory_in_child, time_in_child
 from contenders import CALL_TASKS, CONTROLLED_ENV, Row, Variant, call_rows, rows
 from inputs import ArrayInputs, call_args
@@ -103,6 +104,8 @@ def measure(s: Settings) -> Results:
             say(f"child run with {' '.join(f'{k}={v}' for k, v in env)}")
     results.load.append(("after the child runs", load_1min()))
 
+    distance_errors(live, s.error_n, results)
+    say("errors against GeographicLib")
     for la in live:
         results.memory[la.row.id] = memory_in_child(la.row.id, s)
     say("memory")
