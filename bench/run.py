@@ -2,7 +2,8 @@
 
 `make bench` runs this: every contender is timed on the same random inputs,
 round-robin so that load from other work on a shared machine falls on all
-alike; it writes bench/RESULTS.md and the README's Performance block.
+alike; it writes bench/RESULTS.md, bench/throughput.svg (pairs per second
+against n) and the README's Performance block.
 `--quick` times fewer sizes with fewer repeats, to check that everything works;
 it writes into build/bench-quick/ and leaves the README alone. `--from-json`
 redraws the report from a saved run.
@@ -14,7 +15,7 @@ Where things are:
   timing.py      how a row is timed; children.py rows that need a process of
                  their own; memory.py peak memory of one call
   accuracy.py    agreement with tarnu, distance errors against GeographicLib
-  report.py      where each row is written
+  report.py      where each row is written; plot.py the throughput picture
   machine.py     the machine, read at run time
 """
 
@@ -115,16 +116,18 @@ def measure(s: Settings) -> Results:
 
 
 def render(results: Results, s: Settings, out: Path, readme: bool) -> None:
+    from plot import draw
     from report import readme_block, results_md, rewrite_readme, target_table
     out.mkdir(parents=True, exist_ok=True)
-    (out / "RESULTS.md").write_text(results_md(results, s))
+    draw(results, s, out / "throughput.svg")
+    (out / "RESULTS.md").write_text(results_md(results, s, "throughput.svg"))
     block = readme_block(results, s)
     if readme:
         rewrite_readme(ROOT / "README.md", block)
     else:
         (out / "README-block.md").write_text(block + "\n")
     print("\n".join(target_table(results, s)))
-    print(f"wrote {out / 'RESULTS.md'}"
+    print(f"wrote {out / 'RESULTS.md'}, {out / 'throughput.svg'}"
           + (" and the README block" if readme else f" and {out / 'README-block.md'}"))
 
 
