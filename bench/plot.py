@@ -31,7 +31,7 @@ def draw(results: Results, s: Settings, path: Path) -> None:
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
     matplotlib.rcParams["svg.hashsalt"] = "tarnu-bench"      # stable ids: the file diffs cleanly
-    matplotlib.rcParams["svg.fonttype"] = "none"             # text stays text, a third of the size
+    matplotlib.rcParams["svg.fonttype"] = "none"             # text stays text: half the size
 
     ops = [op for op in OPERATIONS if any(points(results, r.id, s)[0] for r in shown_rows(op, results))]
     cols = 2 if len(ops) > 1 else 1

@@ -88,7 +88,8 @@ def measure(s: Settings) -> Results:
         else:
             here.append(row)
     live = live_arrays(here, results)
-    time_arrays(live, ArrayInputs(max(s.sizes)), s, results, say)
+    inputs = ArrayInputs(max(s.sizes))
+    time_arrays(live, inputs, s, results, say)
     time_small(live, s, results)
     results.load.append(("after the arrays in this process", load_1min()))
 
@@ -99,7 +100,7 @@ def measure(s: Settings) -> Results:
     retimed = [la for la in live if (la.row.op.key, la.row.array.key) in paired]
     for turn in range(s.turns if away else 0):
         if turn:
-            time_arrays(retimed, ArrayInputs(max(s.sizes)), s, results)
+            time_arrays(retimed, inputs, s, results)
         for env, group in away.items():
             results.merge(time_in_child([r.id for r in group], dict(env), s))
             say(f"child run with {' '.join(f'{k}={v}' for k, v in env)}")
