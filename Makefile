@@ -214,10 +214,15 @@ $(STAMPS)/install-asan: $(STAMPS)/venv-asan $(SOURCES)
 	@touch $@
 
 # Performance against the peers (bench/requirements.txt, installed into the same
-# venv): writes bench/RESULTS.md and the README's Performance table.
-.PHONY: bench
+# venv): writes bench/RESULTS.md, bench/throughput.svg and the README's
+# Performance block. bench-quick checks that every part runs (few sizes and
+# repeats; writes build/bench-quick/ only).
+.PHONY: bench bench-quick
 bench: $(STAMPS)/install $(STAMPS)/bench
 	$(PY) bench/run.py
+
+bench-quick: $(STAMPS)/install $(STAMPS)/bench
+	$(PY) bench/run.py --quick
 
 $(STAMPS)/bench: bench/requirements.txt $(STAMPS)/venv
 	$(PY) -m pip install -q -r bench/requirements.txt
