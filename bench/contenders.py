@@ -54,11 +54,12 @@ class CallTask:
 def tarnu_attr(path: str) -> Callable[[], Callable | None]:
     """make() for tarnu.<path>, e.g. "distance.geodesic_distance"."""
     def make():
-        import tarnu
-        obj = tarnu
-        for part in path.split("."):
-            obj = getattr(obj, part, None)
-        return obj
+        import importlib
+        module, _, name = path.rpartition(".")
+        try:  # a submodule such as tarnu.ufunc is an attribute once imported
+            return getattr(importlib.import_module(f"tarnu.{module}"), name, None)
+        except ImportError:
+            return None
     return make
 
 
