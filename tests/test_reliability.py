@@ -1,6 +1,6 @@
 """Under load and over time: no leaked reference or memory on any path, many
-threads get the serial answers, racing first uses are safe, a second
-interpreter is refused cleanly, and Dask's schedulers get one call's numbers."""
+threads get the serial answers, racing first uses are safe, and a second
+interpreter is refused cleanly."""
 
 import sys
 import threading
@@ -205,23 +205,3 @@ def test_one_interpreter_has_the_module(kind, first):
     # 3.12 initialises a single-phase module in the subinterpreter that asks
     # first, 3.13 in the main interpreter first: either way exactly one wins.
     assert (sub == "None", main) in {(True, "main: ImportError"), (False, "main: imported True")}
-
-
-# --- Dask -----------------------------------------------------------------------------
-
-def geodesic_block(lat1, lon1, lat2, lon2):
-    # Imported here, so that the function pickles by reference for worker
-    # processes: the native functions cannot be.
-    from tarnu.distance import geodesic_distance_batch
-    return geodesic_distance_batch(lat1, lon1, lat2, lon2)
-
-
-@pytest.mark.parametrize("scheduler", ["threads", "processes"])
-def test_dask_chunks_give_one_calls_numbers(scheduler):
-    da = pytest.importorskip("dask.array")
-    columns = random_pairs(50_001, seed=7)
-    lazy = da.map_blocks(geodesic_block, *(da.from_array(c, chunks=8_192) for c in columns),
-                         dtype=np.float64)
-    result = lazy.compute(scheduler=scheduler, num_workers=2)
-    assert result.tobytes() == sys.modules["tarnu.distance"].geodesic_distance_batch(
-        *columns).tobytes()

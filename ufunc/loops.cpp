@@ -45,11 +45,15 @@ void run_range(const Operation& op, const Argument* args, std::size_t begin,
   const double* in[max_inputs];
   double* out[max_outputs];
   const Argument* outputs = args + op.nin;
+  // A broadcast scalar (stride 0) fills its buffer once, for every block.
+  for (int k = 0; k < op.nin; ++k) {
+    if (args[k].step == 0) std::fill_n(in_buffer[k], block, *as_doubles(args[k].base));
+  }
   for (std::size_t start = begin; start < end; start += block) {
     const std::size_t m = std::min(block, end - start);
     for (int k = 0; k < op.nin; ++k) {
-      if (args[k].contiguous()) {
-        in[k] = as_doubles(args[k].at(start));
+      if (args[k].contiguous() || args[k].step == 0) {
+        in[k] = args[k].step == 0 ? in_buffer[k] : as_doubles(args[k].at(start));
         continue;
       }
       for (std::size_t i = 0; i < m; ++i) {
