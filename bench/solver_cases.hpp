@@ -164,7 +164,7 @@ inline void reference_direct(const Columns& in, Results& out) {
 // only is an infinite error.
 struct Worst {
   double error = 0;
-  std::size_t index = 0;
+  double input[4] = {};
   double got = 0, want = 0;
 };
 
@@ -176,12 +176,14 @@ inline double error_of(const Quantity& q, double got, double want) {
 
 // `lengths` holds s12 for inverse checks (azimuths of lines up to 1 m are
 // not compared), or is null.
-inline void track(Worst& w, const Quantity& q, const std::vector<double>& got,
+inline void track(Worst& w, const Quantity& q, const Columns& in, const std::vector<double>& got,
                   const std::vector<double>& want, const std::vector<double>* lengths) {
   for (std::size_t i = 0; i < got.size(); ++i) {
     if (q.long_lines && lengths && !((*lengths)[i] > 1.0)) continue;
     const double e = error_of(q, got[i], want[i]);
-    if (e > w.error || (std::isinf(e) && !std::isinf(w.error))) w = {e, i, got[i], want[i]};
+    if (e > w.error || (std::isinf(e) && !std::isinf(w.error))) {
+      w = {e, {in.c[0][i], in.c[1][i], in.c[2][i], in.c[3][i]}, got[i], want[i]};
+    }
   }
 }
 

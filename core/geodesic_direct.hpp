@@ -57,7 +57,7 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
   S::C1(eps, c1a);
   const V b11 = S::sin_cos_series<true, S::order>(ssig1, csig1, c1a);
   V s, c;
-  L::sincos(b11, s, c);
+  small_sincos(b11, s, c);  // |B11| < 2e-3
   const V stau1 = ssig1 * c + csig1 * s;
   const V ctau1 = csig1 * c - ssig1 * s;
   S::C1p(eps, c1pa);
@@ -87,7 +87,7 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
   const V omg12 = L::atan2(somg2 * comg1 - csig2 * somg1, csig2 * comg1 + somg2 * somg1);
   const V lam12 =
       omg12 + a3c * (sig12 + (S::sin_cos_series<true, S::order - 1>(ssig2, csig2, c3a) - b31));
-  const V lon12 = lam12 / degree;
+  const V lon12 = lam12 * per_radian;
   out.lon2 = ang_normalize(ang_normalize(lon1) + ang_normalize(lon12));
   out.lat2 = atan2d<L>(sbet2, S::f1 * cbet2);
   out.azi2 = atan2d<L>(salp0, calp2);

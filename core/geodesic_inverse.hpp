@@ -36,6 +36,7 @@ inline constexpr int max_newton = 10;
 template <class V>
 struct Canonical {  // the problem mapped to 0 <= lon12 <= 180, lat1 <= -|lat2|
   V sbet1, cbet1, dn1, sbet2, cbet2, dn2;
+  V rcbet2;  // 1 / cbet2: the iteration divides by cbet2 twice per pass
   V lam12, slam12, clam12;
   V swapp, lonsign, latsign;  // +-1 each: how the mapping changed the points
 };
@@ -69,7 +70,8 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1) noexcept {
   Lambda<V> r;
   calp1 = select((p.sbet1 == 0.0) & (calp1 == 0.0), splat<V>(-S::tiny), calp1);
   const V salp0 = salp1 * p.cbet1;
-  const V calp0 = hypot<L>(calp1, salp1 * p.sbet1);
+  const V ss = salp1 * p.sbet1;
+  const V calp0_sq = calp1 * calp1 + ss * ss;  // only its square is needed: no root
   r.ssig1 = p.sbet1;
   const V somg1 = salp0 * p.sbet1;
   r.csig1 = calp1 * p.cbet1;
@@ -78,12 +80,12 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1) noexcept {
 
   // |bet2| = -bet1 is handled symmetrically, as it can stall the iteration.
   const auto same_cbet = p.cbet2 == p.cbet1;
-  r.salp2 = select(same_cbet, salp1, salp0 / p.cbet2);
+  r.salp2 = select(same_cbet, salp1, salp0 * p.rcbet2);
   const V cc = calp1 * p.cbet1;
   const V diff = select(p.cbet1 < -p.sbet1, (p.cbet2 - p.cbet1) * (p.cbet1 + p.cbet2),
                         (p.sbet1 - p.sbet2) * (p.sbet1 + p.sbet2));
   r.calp2 = select(same_cbet & (abs(p.sbet2) == -p.sbet1), abs(calp1),
-                   L::sqrt(cc * cc + diff) / p.cbet2);
+                   L::sqrt(cc * cc + diff) * p.rcbet2);
   r.ssig2 = p.sbet2;
   const V somg2 = salp0 * p.sbet2;
   r.csig2 = r.calp2 * p.cbet2;
@@ -96,7 +98,7 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1) noexcept {
   const V comg12 = comg1 * comg2 + somg1 * somg2;
   const V eta = L::atan2(somg12 * p.clam12 - comg12 * p.slam12,
                          comg12 * p.clam12 + somg12 * p.slam12);
-  const V k2 = calp0 * calp0 * S::ep2;
+  const V k2 = calp0_sq * S::ep2;
   r.eps = k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
   V c3[S::order];
   S::C3(r.eps, c3);
@@ -161,6 +163,7 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
   p.cbet2 = select(~cbet_measure & (abs(p.sbet2) == -p.sbet1), p.cbet1, p.cbet2);
   p.dn1 = L::sqrt(1.0 + S::ep2 * (p.sbet1 * p.sbet1));
   p.dn2 = L::sqrt(1.0 + S::ep2 * (p.sbet2 * p.sbet2));
+  p.rcbet2 = 1.0 / p.cbet2;
 
   // Meridional and equatorial lines have closed forms in GeographicLib.
   rare |= (lat1 == -90.0) | (p.slam12 == 0.0) | (p.sbet1 == 0.0);
@@ -209,7 +212,15 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     }
     const V dalp1 = -r.v / r.dv;
     V sdalp1, cdalp1;
-    L::sincos(dalp1, sdalp1, cdalp1);
+    // After the first step or two the corrections are small.
+    small_sincos(dalp1, sdalp1, cdalp1);
+    const M large = active & (abs(dalp1) > small_angle);
+    if (L::any(large)) {
+      V s, c;
+      L::sincos(dalp1, s, c);
+      sdalp1 = select(large, s, sdalp1);
+      cdalp1 = select(large, c, cdalp1);
+    }
     V nsalp1 = salp1 * cdalp1 + calp1 * sdalp1;
     // GeographicLib bisects instead of these steps; leave such lanes to it.
     const M rejected = active & ~((r.dv > 0.0) & (abs(dalp1) < pi) & (nsalp1 > 0.0));
@@ -257,7 +268,7 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
 
     // The area: the geodesic's part (I4) plus the spherical excess term.
     V sdomg12, cdomg12;
-    L::sincos(r.domg12, sdomg12, cdomg12);
+    small_sincos(r.domg12, sdomg12, cdomg12);  // |domg12| < f pi
     const V somg = p.slam12 * cdomg12 - p.clam12 * sdomg12;
     const V comg = p.clam12 * cdomg12 + p.slam12 * sdomg12;
     const V salp0 = salp1 * p.cbet1;

@@ -3,10 +3,9 @@
 //
 // geodesic_simd.cpp is compiled once per width and defines one kernel each
 // time, with its lane type in an anonymous namespace so that code built for
-// AVX-512 can never be linked into a caller meant for an older CPU. Every
-// width computes the same bits for the same element (see
-// geodesic_lanes.hpp), and the lanes a kernel leaves to GeographicLib are
-// the same whatever the width.
+// AVX-512 can never be linked into a caller meant for an older CPU. Kernels
+// of one SLEEF family compute the same bits for the same element (see
+// geodesic_simd.cpp).
 #pragma once
 
 #include <cstddef>
@@ -25,7 +24,8 @@ using DirectNFn = void (*)(const double*, const double*, const double*, const do
                            std::size_t, const DirectOutputs&) noexcept;
 
 struct GeodesicKernel {
-  const char* name;  // the width's name, as simd::width_name
+  const char* name;    // the width's name, as simd::width_name
+  const char* family;  // SLEEF's: "finz" (FMA inside) or "cinz"
   std::size_t lanes;
   simd::Width width;
   bool (*cpu_supports)() noexcept;

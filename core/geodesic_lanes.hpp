@@ -9,9 +9,9 @@
 // own (the build passes -ffp-contract=off), so a lane computes the same bits
 // whatever the width.
 //
-// The degree helpers follow GeographicLib's Math class operation for
-// operation, with one restriction: the exact reductions by 90 and 360
-// degrees hold for |x| < 2^40 (callers send larger arguments elsewhere).
+// The degree helpers follow GeographicLib's Math class: the same exact
+// reductions by 90 and 360 degrees (for |x| < 2^40; callers send larger
+// arguments elsewhere), error-free sums and octant folding.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,7 @@ namespace tarnu::geodesic::lanes {
 
 inline constexpr double pi = 3.141592653589793;           // nearest double to pi
 inline constexpr double degree = pi / 180;                // radians per degree, rounded once
+inline constexpr double per_radian = 180 / pi;            // degrees per radian, rounded once
 inline constexpr double reduction_limit = 0x1p40;         // exact reductions below this magnitude
 inline constexpr std::int64_t sign_bit = INT64_MIN;
 
@@ -79,18 +80,24 @@ inline V rint(V x) noexcept {
 }
 
 // x - n * y with n the integer nearest x / y (ties to even), exactly, as
-// std::remquo; the quotient comes back in n. The quotient from the rounded
-// division can be one off near a half-integer; the remainder then lands just
-// outside [-y/2, y/2] and one step of y brings it back. Each step is exact:
-// n * y is an integer below 2^53, and the difference is a multiple of ulp(x)
-// no larger than x. A zero remainder takes the sign of x, as in C.
+// std::remquo; the quotient comes back in n. The quotient comes from a
+// product with the rounded reciprocal (a division costs as much as the rest
+// of this), so it can be one off near a half-integer: the remainder then
+// lands just outside [-y/2, y/2], or on its edge with an odd quotient, and
+// one step of y puts both right. Each step is exact: n * y is an integer
+// below 2^53, and the difference is a multiple of ulp(x) no larger than x. A
+// zero remainder takes the sign of x, as in C.
 template <class V>
 inline V remquo(V x, double y, V& n) noexcept {
-  n = rint(x / y);
+  const double half = 0.5 * y;
+  n = rint(x * (1 / y));
   V r = x - n * y;
-  const auto over = r > 0.5 * y, under = r < -0.5 * y;
-  r = select(over, r - y, select(under, r + y, r));
-  n = select(over, n + 1.0, select(under, n - 1.0, n));
+  const V n2 = n * 0.5;
+  const auto odd = rint(n2) != n2;
+  const auto up = (r > half) | ((r == half) & odd);
+  const auto down = (r < -half) | ((r == -half) & odd);
+  r = select(up, r - y, select(down, r + y, r));
+  n = select(up, n + 1.0, select(down, n - 1.0, n));
   return select(r == 0.0, copysign(r, x), r);
 }
 
@@ -178,12 +185,34 @@ inline V atan2d(V y, V x) noexcept {
   const V xs = select(swap, y, x);
   const V ys = select(swap, x, y);
   const auto neg = signbit(xs);
-  const V ang = L::atan2(ys, abs(xs)) / degree;
+  const V ang = L::atan2(ys, abs(xs)) * per_radian;
   // Quadrant q = 2 * swap + neg: 1 -> +-180 - ang, 2 -> 90 - ang, 3 -> -90 + ang.
   const V q1 = copysign(splat<V>(180.0), ys) - ang;
   const V q2 = 90.0 - ang;
   const V q3 = -90.0 + ang;
   return select(swap, select(neg, q3, q2), select(neg, q1, ang));
+}
+
+// sin and cos of x radians for |x| <= small_angle, by their Taylor series:
+// the truncation error is below 1e-24 and the rounding error half an ulp
+// or so, as good as SLEEF's functions and without a call.
+inline constexpr double small_angle = 1.0 / 32;
+
+// cm1 is cos x - 1, for angle sums that keep its low bits.
+template <class V>
+inline void small_sincos(V x, V& s, V& c, V& cm1) noexcept {
+  const V x2 = x * x;
+  const V ps = -1.0 / 6 + x2 * (1.0 / 120 + x2 * (-1.0 / 5040 + x2 * (1.0 / 362880)));
+  const V pc = -0.5 + x2 * (1.0 / 24 + x2 * (-1.0 / 720 + x2 * (1.0 / 40320)));
+  s = x + x * (x2 * ps);
+  cm1 = x2 * pc;
+  c = 1.0 + cm1;
+}
+
+template <class V>
+inline void small_sincos(V x, V& s, V& c) noexcept {
+  V cm1;
+  small_sincos(x, s, c, cm1);
 }
 
 template <class L, class V>

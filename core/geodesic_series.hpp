@@ -5,9 +5,7 @@
 // The series coefficients are Karney's (his eqs. 17, 18, 21, 24, 25 and the
 // area series of sec. 6); each polynomial is written with integer
 // coefficients and one divisor so that it is exact in doubles, and is
-// evaluated by Horner's rule in the same order as GeographicLib, so that the
-// vector solver reproduces GeographicLib's roundings wherever the
-// elementary functions agree. Everything here is a constant expression: the
+// evaluated by Horner's rule in the same order as GeographicLib. Everything here is a constant expression: the
 // per-instruction-set objects must not run initialisers of their own.
 #pragma once
 
@@ -141,19 +139,37 @@ inline constexpr double C2_coeff[] = {
     1, 2, 16, 32, 35, 64, 384, 2048, 15, 80, 768, 7, 35, 512, 63, 1280, 77, 2048,
 };
 
+// The divisors d_l of a table of six polynomials in eps^2, as reciprocals:
+// a product costs far less than a division, and these terms are small
+// corrections whose last bit does not reach the results.
+constexpr std::array<double, order + 1> reciprocals(const double* coeff) {
+  std::array<double, order + 1> r{};
+  int o = 0;
+  for (int l = 1; l <= order; ++l) {
+    const int m = (order - l) / 2;
+    r[l] = 1 / coeff[o + m + 1];
+    o += m + 2;
+  }
+  return r;
+}
+
 // c[l] = eps^l * P_l(eps^2) / d_l for l = 1..6, P_l of order (6 - l) / 2.
 template <class V>
-inline void fourier(const double* coeff, V eps, V* c) noexcept {
+inline void fourier(const double* coeff, const std::array<double, order + 1>& inv, V eps,
+                    V* c) noexcept {
   const V eps2 = eps * eps;
   V d = eps;
   int o = 0;
   for (int l = 1; l <= order; ++l) {
     const int m = (order - l) / 2;
-    c[l] = d * polyval(m, coeff + o, eps2) / coeff[o + m + 1];
+    c[l] = d * (polyval(m, coeff + o, eps2) * inv[l]);
     o += m + 2;
     d = d * eps;
   }
 }
+inline constexpr auto C1_inv = reciprocals(C1_coeff);
+inline constexpr auto C1p_inv = reciprocals(C1p_coeff);
+inline constexpr auto C2_inv = reciprocals(C2_coeff);
 }  // namespace detail
 
 template <class V>
@@ -171,15 +187,15 @@ inline V A2m1(V eps) noexcept {
 // c[1..6]; c[0] is not written.
 template <class V>
 inline void C1(V eps, V* c) noexcept {
-  detail::fourier(detail::C1_coeff, eps, c);
+  detail::fourier(detail::C1_coeff, detail::C1_inv, eps, c);
 }
 template <class V>
 inline void C1p(V eps, V* c) noexcept {
-  detail::fourier(detail::C1p_coeff, eps, c);
+  detail::fourier(detail::C1p_coeff, detail::C1p_inv, eps, c);
 }
 template <class V>
 inline void C2(V eps, V* c) noexcept {
-  detail::fourier(detail::C2_coeff, eps, c);
+  detail::fourier(detail::C2_coeff, detail::C2_inv, eps, c);
 }
 
 template <class V>
