@@ -184,6 +184,7 @@ void timings(const std::vector<const GeodesicKernel*>& kernels) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows under make
   const std::size_t pairs = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10 * chunk;
   std::vector<const GeodesicKernel*> kernels;
   for (const GeodesicKernel* k : tarnu::geodesic::kernel::all_kernels()) {

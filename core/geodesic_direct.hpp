@@ -1,10 +1,13 @@
 // Karney's direct geodesic problem on WGS84, a few lanes at a time.
 //
 // The direct problem has no iteration and no branch that changes the
-// formulas, so every finite input is solved here; lanes with a NaN or
-// infinite argument, a latitude beyond +-90, or arguments too large for the
-// exact angle reductions (|lon1|, |azi1| >= 2^40 degrees, |s12| >= 1e12 m)
-// come back flagged for GeographicLib. The arithmetic is GeographicLib's
+// formulas. Lanes come back flagged for GeographicLib when an argument is
+// NaN or infinite, a latitude lies beyond +-90, an argument is too large for
+// the exact angle reductions (|lon1|, |azi1| >= 2^40 degrees, |s12| >= 1e12
+// m), or point 2 lies within 3.6 degrees of a pole: there the longitude and
+// azimuth turn an ulp in cos(sig2) into up to 1e-11 degrees, and only
+// GeographicLib's own roundings reproduce its answer. The arithmetic is
+// GeographicLib's
 // (GeodesicLine in distance mode, longitude reduced) operation for
 // operation, with SLEEF's sin, cos and atan2 and a square-root hypot.
 #pragma once
@@ -23,6 +26,7 @@ struct DirectLanes {
 };
 
 inline constexpr double direct_distance_limit = 1e12;  // metres
+inline constexpr double direct_pole_margin = 1.0 / 16;  // cos(lat2) below this: near a pole
 
 template <class L, DirectLevel Level, class V>
 inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& out) noexcept {
@@ -31,7 +35,7 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
   using M = MaskOf<V>;
   constexpr bool full = Level == DirectLevel::full;
 
-  const M rare = ~((abs(lat1) <= 90.0) & (abs(lon1) < reduction_limit) &
+  M rare = ~((abs(lat1) <= 90.0) & (abs(lon1) < reduction_limit) &
                    (abs(azi1) < reduction_limit) & (abs(s12) < direct_distance_limit));
 
   // The line through point 1 (GeodesicLine's set-up).
@@ -77,6 +81,7 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
   V csig2 = csig1 * csig12 - ssig1 * ssig12;
   const V sbet2 = calp0 * ssig2;
   V cbet2 = hypot<L>(salp0, calp0 * csig2);
+  rare |= cbet2 < direct_pole_margin;
   // cbet2 = 0: a meridian through the pole; break the degeneracy.
   const M at_pole = cbet2 == 0.0;
   cbet2 = select(at_pole, splat<V>(S::tiny), cbet2);

@@ -139,15 +139,16 @@ inline constexpr double C2_coeff[] = {
     1, 2, 16, 32, 35, 64, 384, 2048, 15, 80, 768, 7, 35, 512, 63, 1280, 77, 2048,
 };
 
-// The divisors d_l of a table of six polynomials in eps^2, as reciprocals:
+// The divisors d_l of a table of six polynomials in eps^2, as reciprocals
+// (element l - 1):
 // a product costs far less than a division, and these terms are small
 // corrections whose last bit does not reach the results.
-constexpr std::array<double, order + 1> reciprocals(const double* coeff) {
-  std::array<double, order + 1> r{};
+constexpr std::array<double, order> reciprocals(const double* coeff) {
+  std::array<double, order> r{};
   int o = 0;
   for (int l = 1; l <= order; ++l) {
     const int m = (order - l) / 2;
-    r[l] = 1 / coeff[o + m + 1];
+    r[l - 1] = 1 / coeff[o + m + 1];
     o += m + 2;
   }
   return r;
@@ -155,14 +156,14 @@ constexpr std::array<double, order + 1> reciprocals(const double* coeff) {
 
 // c[l] = eps^l * P_l(eps^2) / d_l for l = 1..6, P_l of order (6 - l) / 2.
 template <class V>
-inline void fourier(const double* coeff, const std::array<double, order + 1>& inv, V eps,
+inline void fourier(const double* coeff, const std::array<double, order>& inv, V eps,
                     V* c) noexcept {
   const V eps2 = eps * eps;
   V d = eps;
   int o = 0;
   for (int l = 1; l <= order; ++l) {
     const int m = (order - l) / 2;
-    c[l] = d * (polyval(m, coeff + o, eps2) * inv[l]);
+    c[l] = d * (polyval(m, coeff + o, eps2) * inv[l - 1]);
     o += m + 2;
     d = d * eps;
   }
