@@ -43,7 +43,7 @@ struct Canonical {  // the problem mapped to 0 <= lon12 <= 180, lat1 <= -|lat2|
 
 template <class V>
 struct Lambda {  // Lambda12's outputs at one trial azimuth
-  V v, dv, salp2, calp2, sig12, ssig1, csig1, ssig2, csig2, eps, domg12;
+  V v, salp2, calp2, sig12, ssig1, csig1, ssig2, csig2, eps, domg12;
 };
 
 // The reduced length m12 / b of Lengths(REDUCEDLENGTH), the derivative
@@ -65,8 +65,9 @@ inline V reduced_length(V eps, V sig12, V ssig1, V csig1, V dn1, V ssig2, V csig
   return dn2 * (csig1 * ssig2) - dn1 * (ssig1 * csig2) - csig1 * csig2 * j12;
 }
 
+// `live` marks the lanes whose results matter.
 template <class L, class V>
-inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1) noexcept {
+inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1, MaskOf<V> live) noexcept {
   Lambda<V> r;
   calp1 = select((p.sbet1 == 0.0) & (calp1 == 0.0), splat<V>(-S::tiny), calp1);
   const V salp0 = salp1 * p.cbet1;
@@ -96,8 +97,14 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1) noexcept {
                      r.csig1 * r.csig2 + r.ssig1 * r.ssig2);
   const V somg12 = max(comg1 * somg2 - somg1 * comg2, 0.0) + 0.0;
   const V comg12 = comg1 * comg2 + somg1 * somg2;
-  const V eta = L::atan2(somg12 * p.clam12 - comg12 * p.slam12,
-                         comg12 * p.clam12 + somg12 * p.slam12);
+  // eta = omg12 - lam12 is what Newton's method drives to zero, so after
+  // the first pass it is a small angle in the right half-plane.
+  const V ey = somg12 * p.clam12 - comg12 * p.slam12;
+  const V ex = comg12 * p.clam12 + somg12 * p.slam12;
+  const V t = ey / ex;
+  V eta = small_atan(t);
+  const auto large = ~((ex > 0.0) & (abs(t) <= small_angle));
+  if (L::any(large & live)) eta = select(large, L::atan2(ey, ex), eta);
   const V k2 = calp0_sq * S::ep2;
   r.eps = k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
   V c3[S::order];
@@ -106,11 +113,16 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1) noexcept {
                  S::sin_cos_series<true, S::order - 1>(r.ssig1, r.csig1, c3);
   r.domg12 = -S::f * S::A3(r.eps) * salp0 * (r.sig12 + b312);
   r.v = eta + r.domg12;
-
-  const V m12b = reduced_length(r.eps, r.sig12, r.ssig1, r.csig1, p.dn1, r.ssig2, r.csig2, p.dn2);
-  r.dv = select(r.calp2 == 0.0, -2.0 * S::f1 * p.dn1 / p.sbet1,
-                m12b * (S::f1 / (r.calp2 * p.cbet2)));
   return r;
+}
+
+// d lambda12 / d alp1, Lambda12's derivative output. Kept apart because the
+// last pass, whose v has converged, does not need it.
+template <class V>
+inline V lambda12_derivative(const Canonical<V>& p, const Lambda<V>& r) noexcept {
+  const V m12b = reduced_length(r.eps, r.sig12, r.ssig1, r.csig1, p.dn1, r.ssig2, r.csig2, p.dn2);
+  return select(r.calp2 == 0.0, -2.0 * S::f1 * p.dn1 / p.sbet1,
+                m12b * (S::f1 / (r.calp2 * p.cbet2)));
 }
 
 }  // namespace inverse_detail
@@ -202,7 +214,7 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
   M tripn = V{} != V{};
   Lambda<V> r;
   for (int it = 0;; ++it) {
-    r = lambda12<L>(p, salp1, calp1);
+    r = lambda12<L>(p, salp1, calp1, ~rare);
     const V tol = select(tripn, splat<V>(8 * S::tol0), splat<V>(S::tol0));
     active &= abs(r.v) >= tol;
     if (!L::any(active)) break;
@@ -210,7 +222,8 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
       rare |= active;
       break;
     }
-    const V dalp1 = -r.v / r.dv;
+    const V dv = lambda12_derivative(p, r);
+    const V dalp1 = -r.v / dv;
     V sdalp1, cdalp1;
     // After the first step or two the corrections are small.
     small_sincos(dalp1, sdalp1, cdalp1);
@@ -223,7 +236,7 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     }
     V nsalp1 = salp1 * cdalp1 + calp1 * sdalp1;
     // GeographicLib bisects instead of these steps; leave such lanes to it.
-    const M rejected = active & ~((r.dv > 0.0) & (abs(dalp1) < pi) & (nsalp1 > 0.0));
+    const M rejected = active & ~((dv > 0.0) & (abs(dalp1) < pi) & (nsalp1 > 0.0));
     rare |= rejected;
     active &= ~rejected;
     V ncalp1 = calp1 * cdalp1 - salp1 * sdalp1;

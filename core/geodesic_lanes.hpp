@@ -215,6 +215,15 @@ inline void small_sincos(V x, V& s, V& c) noexcept {
   small_sincos(x, s, c, cm1);
 }
 
+// atan(t) for |t| <= small_angle, by its Taylor series: truncation below
+// 1e-19 ulp, rounding about half an ulp.
+template <class V>
+inline V small_atan(V t) noexcept {
+  const V t2 = t * t;
+  const V p = -1.0 / 3 + t2 * (1.0 / 5 + t2 * (-1.0 / 7 + t2 * (1.0 / 9 + t2 * (-1.0 / 11))));
+  return t + t * (t2 * p);
+}
+
 template <class L, class V>
 inline V hypot(V x, V y) noexcept {
   return L::sqrt(x * x + y * y);
