@@ -28,8 +28,9 @@ constexpr std::size_t chunk = 1'000'000;
 constexpr std::size_t block = 1024;  // elements per call, as a ufunc inner loop passes them
 
 struct Tally {
-  Worst worst[8];
-  std::size_t width_mismatches = 0;
+  Worst worst[8];                    // against GeographicLib
+  double apart[8] = {};              // largest difference from the first kernel
+  std::size_t width_mismatches = 0;  // values differing from the family's first kernel
 };
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -67,6 +68,8 @@ void check_chunk(const Columns& in, bool inverse, const std::vector<const Geodes
         if (!same_bits(got[k].q[q][i], got[leader(kernels, k)].q[q][i])) {
           ++tallies[k].width_mismatches;
         }
+        const double d = error_of(qs[q], got[k].q[q][i], got[0].q[q][i]);
+        if (!(d <= tallies[k].apart[q])) tallies[k].apart[q] = d;
       }
     }
   }
@@ -90,7 +93,13 @@ bool report(const char* title, bool inverse, const std::vector<const GeodesicKer
   }
   std::printf("%-12s", "(tol)");
   for (int q = 0; q < 8; ++q) std::printf(" %11.3g", qs[q].tolerance);
-  std::printf("\nwhere (%s):\n", kernels[0]->name);
+  std::printf("\nlargest difference from %s\n", kernels[0]->name);
+  for (std::size_t k = 1; k < kernels.size(); ++k) {
+    std::printf("%-12s", kernels[k]->name);
+    for (int q = 0; q < 8; ++q) std::printf(" %11.3g", tallies[k].apart[q]);
+    std::printf("\n");
+  }
+  std::printf("where the worst errors are (%s):\n", kernels[0]->name);
   for (int q = 0; q < 8; ++q) {
     const Worst& w = tallies[0].worst[q];
     std::printf("  %-4s %.17g %.17g %.17g %.17g: %.17g, GeographicLib %.17g\n", qs[q].name,

@@ -9,6 +9,10 @@
 // fused, so the two FMA kernels agree bit for bit, as do the other two; the
 // families differ by an ulp here and there, well within the tolerances
 // against GeographicLib.
+//
+// Lanes is in an anonymous namespace, and the lane type of each width has a
+// size of its own, so no template instance is shared between objects built
+// with different -m flags.
 #include <immintrin.h>
 #include <sleef.h>
 
