@@ -16,7 +16,6 @@
 #include <initializer_list>
 #include <limits>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "tarnu/geodesic.hpp"

@@ -26,7 +26,8 @@ struct DirectLanes {
 };
 
 inline constexpr double direct_distance_limit = 1e12;  // metres
-inline constexpr double direct_pole_margin = 1.0 / 16;  // cos(lat2) below this: near a pole
+// Point 2 is near a pole where the cosine of its reduced latitude is below this.
+inline constexpr double direct_pole_margin = 1.0 / 16;
 
 template <class L, DirectLevel Level, class V>
 inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& out) noexcept {
@@ -36,7 +37,7 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
   constexpr bool full = Level == DirectLevel::full;
 
   M rare = ~((abs(lat1) <= 90.0) & (abs(lon1) < reduction_limit) &
-                   (abs(azi1) < reduction_limit) & (abs(s12) < direct_distance_limit));
+             (abs(azi1) < reduction_limit) & (abs(s12) < direct_distance_limit));
 
   // The line through point 1 (GeodesicLine's set-up).
   V salp1, calp1, sbet1, cbet1;
