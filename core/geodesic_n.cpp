@@ -1,11 +1,26 @@
 #include "tarnu/geodesic_n.hpp"
 
+#include <iterator>
+
+#include "geodesic_kernel.hpp"
 #include "tarnu/geodesic.hpp"
 
 namespace tarnu::geodesic {
 
+namespace kernel {
 namespace {
 using GL = GeographicLib::Geodesic;
+
+const GeodesicKernel* const kernels[] = {&geodesic_avx512, &geodesic_avx2, &geodesic_sse2,
+                                         &geodesic_scalar};
+
+const GeodesicKernel& choose_kernel() noexcept {
+  const simd::Width cap = simd::simd_width();
+  for (const GeodesicKernel* k : kernels) {
+    if (k->width <= cap && k->cpu_supports()) return *k;
+  }
+  return geodesic_scalar;
+}
 
 // The GeographicLib output mask for what the caller wants: it decides which
 // series GeographicLib evaluates, so unwanted quantities cost nothing.
@@ -19,51 +34,62 @@ unsigned length_mask(const Outputs& out) noexcept {
   return mask;
 }
 
-// Stores v at p[i] when the caller asked for it.
 inline void put(double* p, std::size_t i, double v) noexcept {
   if (p) p[i] = v;
 }
 }  // namespace
 
+std::span<const GeodesicKernel* const> all_kernels() noexcept { return kernels; }
+
+const GeodesicKernel& selected_kernel() noexcept {
+  static const GeodesicKernel& chosen = choose_kernel();
+  return chosen;
+}
+
+void inverse_one(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
+                 std::size_t i, const InverseOutputs& out) noexcept {
+  // Distance and azimuths together, as the one-pair functions ask for them.
+  const unsigned mask = GL::DISTANCE | GL::AZIMUTH | length_mask(out);
+  double s12, azi1, azi2, m12, M12, M21, S12;
+  const double a12 = wgs84().solver().GenInverse(lat1[i], lon1[i], lat2[i], lon2[i], mask, s12,
+                                                 azi1, azi2, m12, M12, M21, S12);
+  put(out.s12, i, s12);
+  put(out.azi1, i, azi1);
+  put(out.azi2, i, azi2);
+  put(out.a12, i, a12);
+  put(out.m12, i, m12);
+  put(out.M12, i, M12);
+  put(out.M21, i, M21);
+  put(out.S12, i, S12);
+}
+
+void direct_one(const double* lat1, const double* lon1, const double* azi1, const double* s12,
+                std::size_t i, const DirectOutputs& out) noexcept {
+  // Without LONG_UNROLL: lon2 comes back reduced, as from the one-pair direct.
+  const unsigned mask = GL::LATITUDE | GL::LONGITUDE | GL::AZIMUTH | length_mask(out);
+  double lat2, lon2, azi2, unused, m12, M12, M21, S12;
+  const double a12 = wgs84().solver().GenDirect(lat1[i], lon1[i], azi1[i], false, s12[i], mask,
+                                                lat2, lon2, azi2, unused, m12, M12, M21, S12);
+  put(out.lat2, i, lat2);
+  put(out.lon2, i, lon2);
+  put(out.azi2, i, azi2);
+  put(out.a12, i, a12);
+  put(out.m12, i, m12);
+  put(out.M12, i, M12);
+  put(out.M21, i, M21);
+  put(out.S12, i, S12);
+}
+
+}  // namespace kernel
+
 void inverse_n(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
                std::size_t n, const InverseOutputs& out) noexcept {
-  const GL& solver = wgs84().solver();
-  // Distance and azimuths together, as the one-pair functions ask for them,
-  // so that the two agree to the bit.
-  const unsigned mask = GL::DISTANCE | GL::AZIMUTH | length_mask(out);
-  for (std::size_t i = 0; i < n; ++i) {
-    double s12, azi1, azi2, m12, M12, M21, S12;
-    const double a12 = solver.GenInverse(lat1[i], lon1[i], lat2[i], lon2[i], mask, s12, azi1,
-                                         azi2, m12, M12, M21, S12);
-    put(out.s12, i, s12);
-    put(out.azi1, i, azi1);
-    put(out.azi2, i, azi2);
-    put(out.a12, i, a12);
-    put(out.m12, i, m12);
-    put(out.M12, i, M12);
-    put(out.M21, i, M21);
-    put(out.S12, i, S12);
-  }
+  kernel::selected_kernel().inverse_n(lat1, lon1, lat2, lon2, n, out);
 }
 
 void direct_n(const double* lat1, const double* lon1, const double* azi1, const double* s12,
               std::size_t n, const DirectOutputs& out) noexcept {
-  const GL& solver = wgs84().solver();
-  // Without LONG_UNROLL: lon2 comes back reduced, as from the one-pair direct.
-  const unsigned mask = GL::LATITUDE | GL::LONGITUDE | GL::AZIMUTH | length_mask(out);
-  for (std::size_t i = 0; i < n; ++i) {
-    double lat2, lon2, azi2, unused, m12, M12, M21, S12;
-    const double a12 = solver.GenDirect(lat1[i], lon1[i], azi1[i], false, s12[i], mask, lat2,
-                                        lon2, azi2, unused, m12, M12, M21, S12);
-    put(out.lat2, i, lat2);
-    put(out.lon2, i, lon2);
-    put(out.azi2, i, azi2);
-    put(out.a12, i, a12);
-    put(out.m12, i, m12);
-    put(out.M12, i, M12);
-    put(out.M21, i, M21);
-    put(out.S12, i, S12);
-  }
+  kernel::selected_kernel().direct_n(lat1, lon1, azi1, s12, n, out);
 }
 
 }  // namespace tarnu::geodesic

@@ -16,8 +16,9 @@ const SphereKernel* const kernels[] = {&finz_avx512f, &finz_avx2, &cinz_avx512f,
                                        &cinz_sse2};
 
 const SphereKernel& choose_kernel() noexcept {
+  const simd::Width cap = simd::simd_width();
   for (const SphereKernel* kernel : kernels) {
-    if (kernel->cpu_supports()) return *kernel;
+    if (kernel->width <= cap && kernel->cpu_supports()) return *kernel;
   }
   return cinz_sse2;  // every x86-64 CPU has SSE2
 }

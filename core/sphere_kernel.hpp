@@ -16,6 +16,7 @@
 #include <cstddef>
 
 #include "tarnu/great_circle.hpp"
+#include "tarnu/simd.hpp"
 
 namespace tarnu::great_circle::detail {
 
@@ -27,6 +28,7 @@ using DistanceNFn = void (*)(const double*, const double*, const double*, const 
 struct SphereKernel {
   const char* name;
   std::size_t lanes;
+  simd::Width width;  // the narrowest TARNU_SIMD cap that still allows it
   bool (*cpu_supports)() noexcept;
   DistanceFn distance;      // one pair, with the family's scalar functions
   DistanceNFn distance_n;   // many pairs, `lanes` at a time
@@ -114,7 +116,8 @@ extern const SphereKernel cinz_avx;
 extern const SphereKernel cinz_sse2;
 
 // Every compiled kernel, most preferred first; `selected_kernel` is the first
-// one the CPU supports. Tests compare all supported ones with each other.
+// one the CPU supports whose width is within simd::simd_width(). Tests compare
+// all supported ones with each other.
 const SphereKernel* const* all_kernels(std::size_t& count) noexcept;
 const SphereKernel& selected_kernel() noexcept;
 

@@ -7,6 +7,7 @@
 #include "sphere_kernel.hpp"
 
 #if defined(TARNU_KERNEL_FINZ_AVX512F)
+#define WIDTH avx512
 #define KERNEL finz_avx512f
 #define VEC __m512d
 #define LANES 8
@@ -15,6 +16,7 @@
 #define SCALAR distance_finz
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma"))
 #elif defined(TARNU_KERNEL_FINZ_AVX2)
+#define WIDTH avx2
 #define KERNEL finz_avx2
 #define VEC __m256d
 #define LANES 4
@@ -24,6 +26,7 @@
 #define PAIR_SLEEF(fn) Sleef_finz_##fn##2_u10avx2128
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
 #elif defined(TARNU_KERNEL_CINZ_AVX512F)
+#define WIDTH avx512
 #define KERNEL cinz_avx512f
 #define VEC __m512d
 #define LANES 8
@@ -32,6 +35,7 @@
 #define SCALAR distance_cinz
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx512f"))
 #elif defined(TARNU_KERNEL_CINZ_AVX)
+#define WIDTH avx2
 #define KERNEL cinz_avx
 #define VEC __m256d
 #define LANES 4
@@ -40,6 +44,7 @@
 #define SCALAR distance_cinz
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx"))
 #elif defined(TARNU_KERNEL_CINZ_SSE2)
+#define WIDTH sse2
 #define KERNEL cinz_sse2
 #define VEC __m128d
 #define LANES 2
@@ -95,7 +100,7 @@ double SCALAR(double lat1, double lon1, double lat2, double lon2) noexcept {
 }
 #endif
 
-extern const SphereKernel KERNEL{STRINGIFY(KERNEL), LANES, kernel_cpu_supports, SCALAR,
+extern const SphereKernel KERNEL{STRINGIFY(KERNEL), LANES, simd::Width::WIDTH, kernel_cpu_supports, SCALAR,
                                  kernel_distance_n};
 
 }  // namespace tarnu::great_circle::detail

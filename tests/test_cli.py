@@ -22,11 +22,11 @@ GOOD = HEADER + "1,2,3,4\n\n-33.8688,151.2093,-30,2.5\n"
 ODD = HEADER + " -1E1 ,+1.5e-1,2.,.25E+1\nNaN,-inf,Infinity,1e400\n"
 
 
-def batch_output(text, measure=distance.geodesic_distance):
+def batch_output(text, measure=ufunc.geodesic_distance):
     """What `tarnu batch` writes for a CSV of the four columns alone."""
     lines = [line for line in text.splitlines() if line]
     return "".join([lines[0] + ",distance_m\n"] + [
-        f"{line},{measure(*map(float, line.split(',')))!r}\n" for line in lines[1:]])
+        f"{line},{float(measure(*map(float, line.split(','))))!r}\n" for line in lines[1:]])
 
 
 OUT = batch_output(GOOD)

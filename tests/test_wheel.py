@@ -35,6 +35,8 @@ NARROW = {
     "Nehalem: no AVX": (["qemu-x86_64", "-cpu", "Nehalem"], {}, True),
     "SandyBridge: AVX, no AVX2 or FMA": (["qemu-x86_64", "-cpu", "SandyBridge"], {}, True),
     "Haswell: AVX2 and FMA, no AVX-512": (["qemu-x86_64", "-cpu", "Haswell"], {}, True),
+    "TARNU_SIMD=sse2": ([], {"TARNU_SIMD": "sse2"}, True),
+    "TARNU_SIMD=scalar": ([], {"TARNU_SIMD": "scalar"}, True),
 }
 
 PROBE = """
@@ -50,6 +52,8 @@ if sys.argv[1] == "batch":
     columns = [np.array(column) for column in zip(*rows)]
     out["sphere batch"] = distance.great_circle_distance_batch(*columns).tolist()
     out["ellipsoid batch"] = distance.geodesic_distance_batch(*columns).tolist()
+    from tarnu import ufunc
+    out["ellipsoid solver"] = ufunc.geodesic_distance(*columns).tolist()
     avx512f = __cpu_features__["AVX512F"]
 print(json.dumps([out, avx512f]))
 """

@@ -1,14 +1,33 @@
 // The WGS84 direct and inverse problems over whole arrays of points.
 //
-// Element i of every output is what one GeographicLib call computes for
-// element i of the inputs, with the outputs asked for and nothing more:
-// angles in degrees (azimuths and the direct longitude reduced to
-// [-180, 180]), lengths in metres, areas in square metres, NaN wherever
-// GeographicLib gives NaN (a NaN or infinite input, a latitude beyond +-90).
-// Inputs are read in place and never written; every output must be room
-// for n doubles overlapping no input and no other output. Nothing
-// allocates, throws or fails, and any number of threads may call these at
-// once on disjoint outputs.
+// Karney's algorithms, as GeographicLib implements them, run a few elements
+// at a time on the widest vectors the CPU has (tarnu/simd.hpp; TARNU_SIMD
+// caps the width). Elements outside the common case are solved by one
+// GeographicLib call each: a NaN or infinite input, a latitude beyond +-90,
+// a longitude or azimuth of 2^40 degrees or more, a distance of 1e12 m or
+// more; for the inverse, points on one meridian or both on the equator, very
+// short lines, lines near the antipodes that need the astroid start, and any
+// Newton iteration that would not converge in ten plain steps; for the
+// direct, end points within 3.6 degrees of a pole.
+//
+// Every output agrees with GeographicLib's: distances s12 and reduced
+// lengths m12 within 20 nm, azimuths within 1e-11 degrees (where the line is
+// longer than 1 m), a12 within 1e-12 degrees, M12 and M21 within 1e-14, the
+// direct lat2 and lon2 within 1e-12 degrees, areas S12 within 4 m^2 (areas
+// reach 2.5e14 m^2, and rounding noise of 1e-15 rad in an azimuth moves them
+// by 0.04 m^2), and NaN exactly where GeographicLib gives NaN. The AVX-512
+// and AVX2 widths give the same bits, and so do the SSE2 and scalar widths;
+// the two pairs differ by rounding only (over 10^7 random pairs: s12 by 7.5
+// nm, azimuths by 1.2e-12 degrees, S12 by 0.7 m^2 at most). An element's
+// answer does not depend on its neighbours, on n, or on which other
+// outputs are asked for.
+//
+// Angles are in degrees (azimuths and the direct longitude reduced to
+// [-180, 180]), lengths in metres, areas in square metres. Inputs are read
+// in place and never written; every output must be room for n doubles
+// overlapping no input and no other output. Nothing allocates, throws or
+// fails, and any number of threads may call these at once on disjoint
+// outputs.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +35,9 @@
 namespace tarnu::geodesic {
 
 // Where the answers go. A null pointer is a quantity the caller does not
-// want, and it may cost nothing: distance alone is cheaper than distance
-// and azimuths, and the last four (reduced length, geodesic scales, area)
-// cost the most.
+// want, and it may cost nothing: the distance and arc length alone are
+// cheapest, the azimuths cost a little more, and asking for any of the last
+// four (reduced length, geodesic scales, area) computes all four.
 struct InverseOutputs {
   double* s12 = nullptr;   // distance, metres
   double* azi1 = nullptr;  // azimuth at point 1, degrees

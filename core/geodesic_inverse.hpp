@@ -1,0 +1,334 @@
+// Karney's inverse geodesic problem on WGS84, a few lanes at a time.
+//
+// The common case only: two points off the equator, not on one meridian,
+// far enough apart that Newton's method on the azimuth is needed, and not so
+// near the antipodes that the astroid start is. Lanes outside it, or whose
+// Newton iteration takes a rejected step or too many steps, come back
+// flagged, and the caller solves them with GeographicLib's scalar code. So
+// every branch taken here is also the branch GeographicLib takes, and the
+// arithmetic follows GeographicLib's formulas in its order of operations,
+// with SLEEF's sin, cos and atan2 and a square-root hypot in place of
+// libm's. The departures, each within an ulp or two of the value it
+// replaces: 1 / cbet2 multiplied instead of two divisions per pass, calp0
+// squared without its root, and small angles through their series instead
+// of a library call.
+#pragma once
+
+#include "geodesic_lanes.hpp"
+#include "geodesic_series.hpp"
+
+namespace tarnu::geodesic::kernel {
+
+// Which quantities an instance computes: the distance and arc length always,
+// the azimuths from `azimuths` on, everything from `full` on.
+enum class InverseLevel { distance, azimuths, full };
+
+template <class V>
+struct InverseLanes {
+  V s12, azi1, azi2, a12, m12, M12, M21, S12;
+};
+
+namespace inverse_detail {
+
+using namespace lanes;
+namespace S = series;
+
+// Iterations after which a lane is handed to GeographicLib. Random global
+// pairs converge in 2 to 4.
+inline constexpr int max_newton = 10;
+
+template <class V>
+struct Canonical {  // the problem mapped to 0 <= lon12 <= 180, lat1 <= -|lat2|
+  V sbet1, cbet1, dn1, sbet2, cbet2, dn2;
+  V rcbet2;  // 1 / cbet2: the iteration divides by cbet2 twice per pass
+  V lam12, slam12, clam12;
+  V swapp, lonsign, latsign;  // +-1 each: how the mapping changed the points
+};
+
+template <class V>
+struct Lambda {  // Lambda12's outputs at one trial azimuth
+  V v, salp2, calp2, sig12, ssig1, csig1, ssig2, csig2, eps, domg12;
+};
+
+// The reduced length m12 / b of Lengths(REDUCEDLENGTH), the derivative
+// Newton's method needs: I1 and I2 folded into one series first.
+template <class V>
+inline V reduced_length(V eps, V sig12, V ssig1, V csig1, V dn1, V ssig2, V csig2,
+                        V dn2) noexcept {
+  V ca[S::order + 1], cb[S::order + 1];
+  V a1 = S::A1m1(eps);
+  S::C1(eps, ca);
+  V a2 = S::A2m1(eps);
+  S::C2(eps, cb);
+  const V m0x = a1 - a2;
+  a2 = 1.0 + a2;
+  a1 = 1.0 + a1;
+  for (int l = 1; l <= S::order; ++l) cb[l] = a1 * ca[l] - a2 * cb[l];
+  const V j12 = m0x * sig12 + (S::sin_cos_series<true, S::order>(ssig2, csig2, cb) -
+                               S::sin_cos_series<true, S::order>(ssig1, csig1, cb));
+  return dn2 * (csig1 * ssig2) - dn1 * (ssig1 * csig2) - csig1 * csig2 * j12;
+}
+
+// `live` marks the lanes whose results matter.
+template <class L, class V>
+inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1, MaskOf<V> live) noexcept {
+  Lambda<V> r;
+  // GeographicLib's guard for calp1 = 0 on the equator is not needed: both
+  // points on the equator is a rare lane.
+  const V salp0 = salp1 * p.cbet1;
+  const V ss = salp1 * p.sbet1;
+  const V calp0_sq = calp1 * calp1 + ss * ss;  // only its square is needed: no root
+  r.ssig1 = p.sbet1;
+  const V somg1 = salp0 * p.sbet1;
+  r.csig1 = calp1 * p.cbet1;
+  const V comg1 = r.csig1;
+  norm<L>(r.ssig1, r.csig1);
+
+  // |bet2| = -bet1 is handled symmetrically, as it can stall the iteration.
+  const auto same_cbet = p.cbet2 == p.cbet1;
+  r.salp2 = select(same_cbet, salp1, salp0 * p.rcbet2);
+  const V cc = calp1 * p.cbet1;
+  const V diff = select(p.cbet1 < -p.sbet1, (p.cbet2 - p.cbet1) * (p.cbet1 + p.cbet2),
+                        (p.sbet1 - p.sbet2) * (p.sbet1 + p.sbet2));
+  r.calp2 = select(same_cbet & (abs(p.sbet2) == -p.sbet1), abs(calp1),
+                   L::sqrt(cc * cc + diff) * p.rcbet2);
+  r.ssig2 = p.sbet2;
+  const V somg2 = salp0 * p.sbet2;
+  r.csig2 = r.calp2 * p.cbet2;
+  const V comg2 = r.csig2;
+  norm<L>(r.ssig2, r.csig2);
+
+  r.sig12 = L::atan2(max(r.csig1 * r.ssig2 - r.ssig1 * r.csig2, 0.0) + 0.0,
+                     r.csig1 * r.csig2 + r.ssig1 * r.ssig2);
+  const V somg12 = max(comg1 * somg2 - somg1 * comg2, 0.0) + 0.0;
+  const V comg12 = comg1 * comg2 + somg1 * somg2;
+  // eta = omg12 - lam12 is what Newton's method drives to zero, so after
+  // the first pass it is a small angle in the right half-plane.
+  const V ey = somg12 * p.clam12 - comg12 * p.slam12;
+  const V ex = comg12 * p.clam12 + somg12 * p.slam12;
+  const V t = ey / ex;
+  V eta = small_atan(t);
+  const auto large = ~((ex > 0.0) & (abs(t) <= small_angle));
+  if (L::any(large & live)) eta = select(large, L::atan2(ey, ex), eta);
+  const V k2 = calp0_sq * S::ep2;
+  r.eps = k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
+  V c3[S::order];
+  S::C3(r.eps, c3);
+  const V b312 = S::sin_cos_series<true, S::order - 1>(r.ssig2, r.csig2, c3) -
+                 S::sin_cos_series<true, S::order - 1>(r.ssig1, r.csig1, c3);
+  r.domg12 = -S::f * S::A3(r.eps) * salp0 * (r.sig12 + b312);
+  r.v = eta + r.domg12;
+  return r;
+}
+
+// d lambda12 / d alp1, Lambda12's derivative output. Kept apart because the
+// last pass, whose v has converged, does not need it.
+template <class V>
+inline V lambda12_derivative(const Canonical<V>& p, const Lambda<V>& r) noexcept {
+  const V m12b = reduced_length(r.eps, r.sig12, r.ssig1, r.csig1, p.dn1, r.ssig2, r.csig2, p.dn2);
+  return select(r.calp2 == 0.0, -2.0 * S::f1 * p.dn1 / p.sbet1,
+                m12b * (S::f1 / (r.calp2 * p.cbet2)));
+}
+
+}  // namespace inverse_detail
+
+// Solves the lanes it can; returns the mask of lanes left to the caller
+// (their outputs are unspecified).
+template <class L, InverseLevel Level, class V>
+inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>& out) noexcept {
+  using namespace inverse_detail;
+  using M = MaskOf<V>;
+
+  // NaN, infinities, latitudes beyond +-90 and longitudes too large for the
+  // exact reduction all go to GeographicLib.
+  M rare = ~((abs(lat1) <= 90.0) & (abs(lat2) <= 90.0) & (abs(lon1) < reduction_limit) &
+             (abs(lon2) < reduction_limit));
+
+  Canonical<V> p;
+  V lon12s;
+  V lon12 = ang_diff(lon1, lon2, lon12s);
+  p.lonsign = select(signbit(lon12), splat<V>(-1.0), splat<V>(1.0));
+  lon12 = lon12 * p.lonsign;
+  lon12s = lon12s * p.lonsign;
+  p.lam12 = lon12 * degree;
+  sincosd<L>(lon12, lon12s, p.slam12, p.clam12, true);
+  lon12s = (180.0 - lon12) - lon12s;  // the supplementary longitude difference
+
+  lat1 = ang_round(lat1);
+  lat2 = ang_round(lat2);
+  const M swap = abs(lat1) < abs(lat2);
+  p.swapp = select(swap, splat<V>(-1.0), splat<V>(1.0));
+  p.lonsign = flip(swap, p.lonsign);
+  const V t = lat1;
+  lat1 = select(swap, lat2, lat1);
+  lat2 = select(swap, t, lat2);
+  p.latsign = select(signbit(lat1), splat<V>(1.0), splat<V>(-1.0));
+  lat1 = lat1 * p.latsign;
+  lat2 = lat2 * p.latsign;
+
+  sincosd<L>(lat1, p.sbet1, p.cbet1);
+  p.sbet1 = p.sbet1 * S::f1;
+  norm<L>(p.sbet1, p.cbet1);
+  p.cbet1 = max(p.cbet1, S::tiny);
+  sincosd<L>(lat2, p.sbet2, p.cbet2);
+  p.sbet2 = p.sbet2 * S::f1;
+  norm<L>(p.sbet2, p.cbet2);
+  p.cbet2 = max(p.cbet2, S::tiny);
+  // Where |bet2| and |bet1| differ by rounding only, make them equal.
+  const M cbet_measure = p.cbet1 < -p.sbet1;
+  p.sbet2 = select(cbet_measure & (p.cbet2 == p.cbet1), copysign(p.sbet1, p.sbet2), p.sbet2);
+  p.cbet2 = select(~cbet_measure & (abs(p.sbet2) == -p.sbet1), p.cbet1, p.cbet2);
+  p.dn1 = L::sqrt(1.0 + S::ep2 * (p.sbet1 * p.sbet1));
+  p.dn2 = L::sqrt(1.0 + S::ep2 * (p.sbet2 * p.sbet2));
+  p.rcbet2 = 1.0 / p.cbet2;
+
+  // Meridional and equatorial lines have closed forms in GeographicLib.
+  rare |= (lat1 == -90.0) | (p.slam12 == 0.0) | (p.sbet1 == 0.0);
+
+  // The starting azimuth (InverseStart).
+  const V sbet12 = p.sbet2 * p.cbet1 - p.cbet2 * p.sbet1;
+  const V cbet12 = p.cbet2 * p.cbet1 + p.sbet2 * p.sbet1;
+  const V sbet12a = p.sbet2 * p.cbet1 + p.cbet2 * p.sbet1;
+  const M shortline = (cbet12 >= 0.0) & (sbet12 < 0.5) & (p.cbet2 * p.lam12 < 0.5);
+  V somg12 = p.slam12, comg12 = p.clam12;
+  if (L::any(shortline & ~rare)) {
+    const V sum = p.sbet1 + p.sbet2, csum = p.cbet1 + p.cbet2;
+    V sbetm2 = sum * sum;
+    sbetm2 = sbetm2 / (sbetm2 + csum * csum);
+    const V dnm = L::sqrt(1.0 + S::ep2 * sbetm2);
+    V s, c;
+    L::sincos(p.lam12 / (S::f1 * dnm), s, c);
+    somg12 = select(shortline, s, somg12);
+    comg12 = select(shortline, c, comg12);
+  }
+  V salp1 = p.cbet2 * somg12;
+  const V sq = p.cbet2 * p.sbet1 * (somg12 * somg12);
+  V calp1 = select(comg12 >= 0.0, sbet12 + sq / (1.0 + comg12), sbet12a - sq / (1.0 - comg12));
+  const V ssig12 = hypot<L>(salp1, calp1);
+  const V csig12 = p.sbet1 * p.sbet2 + p.cbet1 * p.cbet2 * comg12;
+  // Really short lines are solved on the sphere, lines near the antipodes
+  // start from the astroid: both GeographicLib's.
+  rare |= shortline & (ssig12 < S::etol2);
+  rare |= ~((csig12 >= 0.0) | (ssig12 >= 6.0 * abs(splat<V>(S::n)) * pi * (p.cbet1 * p.cbet1)));
+  rare |= ~(salp1 > 0.0);
+  norm<L>(salp1, calp1);
+
+  // Newton's method on alp1. A lane that has converged keeps its azimuth,
+  // so later passes recompute exactly the values it converged with.
+  M active = ~rare;
+  M tripn = V{} != V{};
+  Lambda<V> r;
+  for (int it = 0;; ++it) {
+    r = lambda12<L>(p, salp1, calp1, ~rare);
+    const V tol = select(tripn, splat<V>(8 * S::tol0), splat<V>(S::tol0));
+    active &= abs(r.v) >= tol;
+    if (!L::any(active)) break;
+    if (it == max_newton) {
+      rare |= active;
+      break;
+    }
+    const V dv = lambda12_derivative(p, r);
+    const V dalp1 = -r.v / dv;
+    V sdalp1, cdalp1;
+    // After the first step or two the corrections are small.
+    small_sincos(dalp1, sdalp1, cdalp1);
+    const M large = active & (abs(dalp1) > small_angle);
+    if (L::any(large)) {
+      V s, c;
+      L::sincos(dalp1, s, c);
+      sdalp1 = select(large, s, sdalp1);
+      cdalp1 = select(large, c, cdalp1);
+    }
+    V nsalp1 = salp1 * cdalp1 + calp1 * sdalp1;
+    // GeographicLib bisects instead of these steps; leave such lanes to it.
+    const M rejected = active & ~((dv > 0.0) & (abs(dalp1) < pi) & (nsalp1 > 0.0));
+    rare |= rejected;
+    active &= ~rejected;
+    V ncalp1 = calp1 * cdalp1 - salp1 * sdalp1;
+    norm<L>(nsalp1, ncalp1);
+    salp1 = select(active, nsalp1, salp1);
+    calp1 = select(active, ncalp1, calp1);
+    tripn = select(active, abs(r.v) <= 16 * S::tol0, tripn);
+  }
+
+  // Lengths with the distance, and the reduced length and scales for full.
+  V ca[S::order + 1];
+  V a1 = S::A1m1(r.eps);
+  S::C1(r.eps, ca);
+  V m0x{}, a2{};
+  V cb[S::order + 1];
+  if constexpr (Level == InverseLevel::full) {
+    a2 = S::A2m1(r.eps);
+    S::C2(r.eps, cb);
+    m0x = a1 - a2;
+    a2 = 1.0 + a2;
+  }
+  a1 = 1.0 + a1;
+  const V b1 = S::sin_cos_series<true, S::order>(r.ssig2, r.csig2, ca) -
+               S::sin_cos_series<true, S::order>(r.ssig1, r.csig1, ca);
+  out.s12 = 0.0 + (a1 * (r.sig12 + b1)) * S::b;
+  out.a12 = r.sig12 / degree;
+
+  V salp2 = r.salp2, calp2 = r.calp2;
+  if constexpr (Level == InverseLevel::full) {
+    const V b2 = S::sin_cos_series<true, S::order>(r.ssig2, r.csig2, cb) -
+                 S::sin_cos_series<true, S::order>(r.ssig1, r.csig1, cb);
+    const V j12 = m0x * r.sig12 + (a1 * b1 - a2 * b2);
+    const V m12b = p.dn2 * (r.csig1 * r.ssig2) - p.dn1 * (r.ssig1 * r.csig2) -
+                   r.csig1 * r.csig2 * j12;
+    out.m12 = 0.0 + m12b * S::b;
+    const V csig12n = r.csig1 * r.csig2 + r.ssig1 * r.ssig2;
+    const V tt = S::ep2 * (p.cbet1 - p.cbet2) * (p.cbet1 + p.cbet2) / (p.dn1 + p.dn2);
+    const V M12 = csig12n + (tt * r.ssig2 - r.csig2 * j12) * r.ssig1 / p.dn1;
+    const V M21 = csig12n - (tt * r.ssig1 - r.csig1 * j12) * r.ssig2 / p.dn2;
+    out.M12 = select(swap, M21, M12);
+    out.M21 = select(swap, M12, M21);
+
+    // The area: the geodesic's part (I4) plus the spherical excess term.
+    V sdomg12, cdomg12;
+    small_sincos(r.domg12, sdomg12, cdomg12);  // |domg12| < f pi
+    const V somg = p.slam12 * cdomg12 - p.clam12 * sdomg12;
+    const V comg = p.clam12 * cdomg12 + p.slam12 * sdomg12;
+    const V salp0 = salp1 * p.cbet1;
+    const V calp0 = hypot<L>(calp1, salp1 * p.sbet1);
+    V ssig1 = p.sbet1, csig1 = calp1 * p.cbet1;
+    V ssig2 = p.sbet2, csig2 = calp2 * p.cbet2;
+    const V k2 = calp0 * calp0 * S::ep2;
+    const V eps = k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
+    const V a4 = S::a * S::a * calp0 * salp0 * S::e2;
+    norm<L>(ssig1, csig1);
+    norm<L>(ssig2, csig2);
+    V c4[S::order];
+    S::C4(eps, c4);
+    const V b41 = S::sin_cos_series<false, S::order>(ssig1, csig1, c4);
+    const V b42 = S::sin_cos_series<false, S::order>(ssig2, csig2, c4);
+    V s12 = select((calp0 != 0.0) & (salp0 != 0.0), a4 * (b42 - b41), V{});
+    // alp12 from tan(Gamma/2) where the longitude and latitude differences
+    // are moderate, else from the azimuths; one atan2 serves both.
+    const M gamma = (comg > -0.7071) & (p.sbet2 - p.sbet1 < 1.75);
+    const V domg = 1.0 + comg, dbet1 = 1.0 + p.cbet1, dbet2 = 1.0 + p.cbet2;
+    const V gy = somg * (p.sbet1 * dbet2 + p.sbet2 * dbet1);
+    const V gx = domg * (p.sbet1 * p.sbet2 + dbet1 * dbet2);
+    V salp12 = salp2 * calp1 - calp2 * salp1;
+    V calp12 = calp2 * calp1 + salp2 * salp1;
+    const M back = (salp12 == 0.0) & (calp12 < 0.0);
+    salp12 = select(back, S::tiny * calp1, salp12);
+    calp12 = select(back, splat<V>(-1.0), calp12);
+    const V alp = L::atan2(select(gamma, gy, salp12), select(gamma, gx, calp12));
+    const V alp12 = select(gamma, 2.0 * alp, alp);
+    s12 = s12 + S::c2 * alp12;
+    s12 = s12 * (p.swapp * p.lonsign * p.latsign);
+    out.S12 = s12 + 0.0;
+  }
+
+  if constexpr (Level != InverseLevel::distance) {
+    V s1 = select(swap, salp2, salp1), c1 = select(swap, calp2, calp1);
+    V s2 = select(swap, salp1, salp2), c2 = select(swap, calp1, calp2);
+    const V ls = p.swapp * p.lonsign, la = p.swapp * p.latsign;
+    out.azi1 = atan2d<L>(s1 * ls, c1 * la);
+    out.azi2 = atan2d<L>(s2 * ls, c2 * la);
+  }
+  return rare;
+}
+
+}  // namespace tarnu::geodesic::kernel

@@ -1,0 +1,240 @@
+// Lane-wise arithmetic for the vectorised geodesic solver.
+//
+// `L` describes one instruction set: a lane type V (a GCC vector of doubles,
+// one to eight lanes), its mask type M (the result of comparing two Vs: all
+// bits set in a true lane), and the functions that need the instruction set
+// or SLEEF: sqrt (the hardware's, correctly rounded), sin, cos, sincos and
+// atan2 from one deterministic SLEEF family, and any()/bits() over a mask.
+// Everything else is plain IEEE arithmetic, each operation rounded on its
+// own (the build passes -ffp-contract=off), so a lane computes the same bits
+// whatever the width.
+//
+// The degree helpers follow GeographicLib's Math class: the same exact
+// reductions by 90 and 360 degrees (for |x| < 2^40; callers send larger
+// arguments elsewhere), error-free sums and octant folding.
+#pragma once
+
+#include <cstdint>
+
+namespace tarnu::geodesic::lanes {
+
+inline constexpr double pi = 3.141592653589793;           // nearest double to pi
+inline constexpr double degree = pi / 180;                // radians per degree, rounded once
+inline constexpr double per_radian = 180 / pi;            // degrees per radian, rounded once
+inline constexpr double reduction_limit = 0x1p40;         // exact reductions below this magnitude
+inline constexpr std::int64_t sign_bit = INT64_MIN;
+
+template <class V>
+using MaskOf = decltype(V{} < V{});
+
+template <class V>
+inline V splat(double x) noexcept {
+  return V{} + x;
+}
+
+template <class V>
+inline V select(MaskOf<V> m, V a, V b) noexcept {
+  return m ? a : b;
+}
+
+template <class V>
+inline MaskOf<V> signbit(V x) noexcept {
+  return __builtin_bit_cast(MaskOf<V>, x) < 0;
+}
+
+template <class V>
+inline V abs(V x) noexcept {
+  using M = MaskOf<V>;
+  return __builtin_bit_cast(V, __builtin_bit_cast(M, x) & ~sign_bit);
+}
+
+// The magnitude of x with the sign of y, as std::copysign.
+template <class V>
+inline V copysign(V x, V y) noexcept {
+  using M = MaskOf<V>;
+  return __builtin_bit_cast(
+      V, (__builtin_bit_cast(M, x) & ~sign_bit) | (__builtin_bit_cast(M, y) & sign_bit));
+}
+
+// x with its sign flipped where m is set.
+template <class V>
+inline V flip(MaskOf<V> m, V x) noexcept {
+  using M = MaskOf<V>;
+  return __builtin_bit_cast(V, __builtin_bit_cast(M, x) ^ (m & sign_bit));
+}
+
+// std::fmax(x, y) for y not NaN: a NaN x gives y.
+template <class V>
+inline V max(V x, double y) noexcept {
+  return select(x > y, x, splat<V>(y));
+}
+
+// Round to the nearest integer, ties to even, as std::rint in the default
+// rounding mode. Adding and removing 2^52 rounds away the fraction; at and
+// beyond 2^52 every double is already an integer.
+template <class V>
+inline V rint(V x) noexcept {
+  const V big = copysign(splat<V>(0x1p52), x);
+  const V r = (x + big) - big;
+  return select(abs(x) < 0x1p52, r, x);
+}
+
+// x - n * y with n the integer nearest x / y (ties to even), exactly, as
+// std::remquo; the quotient comes back in n. The quotient comes from a
+// product with the rounded reciprocal (a division costs as much as the rest
+// of this), so it can be one off near a half-integer: the remainder then
+// lands just outside [-y/2, y/2], or on its edge with an odd quotient, and
+// one step of y puts both right. Each step is exact: n * y is an integer
+// below 2^53, and the difference is a multiple of ulp(x) no larger than x. A
+// zero remainder takes the sign of x, as in C.
+template <class V>
+inline V remquo(V x, double y, V& n) noexcept {
+  const double half = 0.5 * y;
+  n = rint(x * (1 / y));
+  V r = x - n * y;
+  const V n2 = n * 0.5;
+  const auto odd = rint(n2) != n2;
+  const auto up = (r > half) | ((r == half) & odd);
+  const auto down = (r < -half) | ((r == -half) & odd);
+  r = select(up, r - y, select(down, r + y, r));
+  n = select(up, n + 1.0, select(down, n - 1.0, n));
+  return select(r == 0.0, copysign(r, x), r);
+}
+
+template <class V>
+inline V remainder(V x, double y) noexcept {
+  V n;
+  return remquo(x, y, n);
+}
+
+// Math::sum: s = u + v rounded, and t the rounding error, u + v = s + t.
+template <class V>
+inline V two_sum(V u, V v, V& t) noexcept {
+  const V s = u + v;
+  V up = s - v;
+  V vpp = s - up;
+  up = up - u;
+  vpp = vpp - v;
+  t = select(s != 0.0, 0.0 - (up + vpp), s);
+  return s;
+}
+
+// Math::AngNormalize: x reduced to [-180, 180], keeping the sign of x at
+// +-180.
+template <class V>
+inline V ang_normalize(V x) noexcept {
+  const V y = remainder(x, 360.0);
+  return select(abs(y) == 180.0, copysign(splat<V>(180.0), x), y);
+}
+
+// Math::AngDiff: y - x reduced to [-180, 180], with its rounding error in e.
+template <class V>
+inline V ang_diff(V x, V y, V& e) noexcept {
+  V d = two_sum(remainder(-x, 360.0), remainder(y, 360.0), e);
+  d = two_sum(remainder(d, 360.0), e, e);
+  const auto edge = (d == 0.0) | (abs(d) == 180.0);
+  return select(edge, copysign(d, select(e == 0.0, y - x, -e)), d);
+}
+
+// Math::AngRound: tiny angles rounded to multiples of 2^-57, so that angles
+// within about 1e-17 degrees of zero become zero.
+template <class V>
+inline V ang_round(V x) noexcept {
+  constexpr double z = 1.0 / 16;
+  V y = abs(x);
+  const V w = z - y;
+  y = select(w > 0.0, z - w, y);
+  return copysign(y, x);
+}
+
+// sin and cos of x + t degrees (t a small correction, 0 for Math::sincosd):
+// reduced exactly into [-45, 45] before the conversion to radians, then
+// mapped back by quadrant; -0 gives sin -0, cos +0 as in C.
+template <class L, class V>
+inline void sincosd(V x, V t, V& sinx, V& cosx, bool round) noexcept {
+  V n;
+  V r = remquo(x, 90.0, n);
+  if (round) r = ang_round(r + t);
+  r = r * degree;
+  V s, c;
+  L::sincos(r, s, c);
+  // The quadrant is n mod 4, from floor(n / 4).
+  const V quarter = n * 0.25;
+  V fl = rint(quarter);
+  fl = select(fl > quarter, fl - 1.0, fl);
+  const V q = n - 4.0 * fl;
+  const auto odd = (q == 1.0) | (q == 3.0);
+  sinx = select(odd, c, s);
+  cosx = select(odd, s, c);
+  sinx = flip(q >= 2.0, sinx);
+  cosx = flip((q == 1.0) | (q == 2.0), cosx);
+  cosx = cosx + 0.0;
+  sinx = select(sinx == 0.0, copysign(sinx, x), sinx);
+}
+
+template <class L, class V>
+inline void sincosd(V x, V& sinx, V& cosx) noexcept {
+  sincosd<L>(x, V{}, sinx, cosx, false);
+}
+
+// Math::atan2d: the angle in degrees, computed in the octant where atan2's
+// result lies in [-45, 45] and mapped back exactly.
+template <class L, class V>
+inline V atan2d(V y, V x) noexcept {
+  const auto swap = abs(y) > abs(x);
+  const V xs = select(swap, y, x);
+  const V ys = select(swap, x, y);
+  const auto neg = signbit(xs);
+  const V ang = L::atan2(ys, abs(xs)) * per_radian;
+  // Quadrant q = 2 * swap + neg: 1 -> +-180 - ang, 2 -> 90 - ang, 3 -> -90 + ang.
+  const V q1 = copysign(splat<V>(180.0), ys) - ang;
+  const V q2 = 90.0 - ang;
+  const V q3 = -90.0 + ang;
+  return select(swap, select(neg, q3, q2), select(neg, q1, ang));
+}
+
+// sin and cos of x radians for |x| <= small_angle, by their Taylor series:
+// the truncation error is below 1e-24 and the rounding error half an ulp
+// or so, as good as SLEEF's functions and without a call.
+inline constexpr double small_angle = 1.0 / 32;
+
+// cm1 is cos x - 1, for angle sums that keep its low bits.
+template <class V>
+inline void small_sincos(V x, V& s, V& c, V& cm1) noexcept {
+  const V x2 = x * x;
+  const V ps = -1.0 / 6 + x2 * (1.0 / 120 + x2 * (-1.0 / 5040 + x2 * (1.0 / 362880)));
+  const V pc = -0.5 + x2 * (1.0 / 24 + x2 * (-1.0 / 720 + x2 * (1.0 / 40320)));
+  s = x + x * (x2 * ps);
+  cm1 = x2 * pc;
+  c = 1.0 + cm1;
+}
+
+template <class V>
+inline void small_sincos(V x, V& s, V& c) noexcept {
+  V cm1;
+  small_sincos(x, s, c, cm1);
+}
+
+// atan(t) for |t| <= small_angle, by its Taylor series: truncation below
+// 1e-19 ulp, rounding about half an ulp.
+template <class V>
+inline V small_atan(V t) noexcept {
+  const V t2 = t * t;
+  const V p = -1.0 / 3 + t2 * (1.0 / 5 + t2 * (-1.0 / 7 + t2 * (1.0 / 9 + t2 * (-1.0 / 11))));
+  return t + t * (t2 * p);
+}
+
+template <class L, class V>
+inline V hypot(V x, V y) noexcept {
+  return L::sqrt(x * x + y * y);
+}
+
+// Math::norm: (x, y) scaled to unit length.
+template <class L, class V>
+inline void norm(V& x, V& y) noexcept {
+  const V h = hypot<L>(x, y);
+  x = x / h;
+  y = y / h;
+}
+
+}  // namespace tarnu::geodesic::lanes

@@ -1,0 +1,158 @@
+// The vectorised WGS84 solver: every compiled width against GeographicLib
+// (random pairs and the edge sets of bench/solver_cases.hpp, per-quantity
+// tolerances, NaN exactly where GeographicLib), bit-for-bit agreement within
+// a SLEEF family, partial outputs and short arrays, and the TARNU_SIMD cap.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iomanip>
+
+#include "geodesic_kernel.hpp"
+#include "solver_cases.hpp"
+#include "sphere_kernel.hpp"
+
+namespace {
+
+using namespace tarnu::solver_cases;
+using tarnu::geodesic::kernel::GeodesicKernel;
+namespace simd = tarnu::simd;
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+struct Problem {
+  const char* name;
+  bool inverse;
+  Columns in;
+};
+
+std::vector<Problem> problems() {
+  std::vector<Problem> p{{"inverse", true, {}}, {"direct", false, {}}};
+  add_inverse_edges(p[0].in);
+  add_inverse_random(p[0].in, 20000, 11);
+  add_direct_edges(p[1].in);
+  add_direct_random(p[1].in, 20000, 12);
+  return p;
+}
+
+Results solve(const GeodesicKernel& k, Problem& p) {
+  Results r(p.in.size());
+  const auto& c = p.in.c;
+  p.inverse ? k.inverse_n(c[0].data(), c[1].data(), c[2].data(), c[3].data(), p.in.size(), r.inverse())
+            : k.direct_n(c[0].data(), c[1].data(), c[2].data(), c[3].data(), p.in.size(), r.direct());
+  return r;
+}
+
+std::vector<const GeodesicKernel*> supported() {
+  std::vector<const GeodesicKernel*> ks;
+  for (const GeodesicKernel* k : tarnu::geodesic::kernel::all_kernels()) {
+    if (k->cpu_supports()) ks.push_back(k);
+  }
+  return ks;
+}
+
+TEST(Solver, EveryWidthWithinToleranceOfGeographicLib) {
+  for (Problem& p : problems()) {
+    Results want(p.in.size());
+    p.inverse ? reference_inverse(p.in, want) : reference_direct(p.in, want);
+    for (const GeodesicKernel* k : supported()) {
+      const Results got = solve(*k, p);
+      for (int q = 0; q < 8; ++q) {
+        const Quantity& qty = (p.inverse ? inverse_quantities : direct_quantities)[q];
+        Worst w;
+        track(w, qty, p.in, got.q[q], want.q[q], p.inverse ? &want.q[0] : nullptr);
+        EXPECT_LE(w.error, qty.tolerance)
+            << std::setprecision(17) << k->name << ' ' << p.name << ' ' << qty.name << " at "
+            << w.input[0] << ' ' << w.input[1] << ' ' << w.input[2] << ' ' << w.input[3]
+            << ": got " << w.got << ", GeographicLib " << w.want;
+      }
+    }
+  }
+}
+
+TEST(Solver, WidthsOfOneFamilyAgreeBitForBit) {
+  const auto ks = supported();
+  for (Problem& p : problems()) {
+    for (const GeodesicKernel* k : ks) {
+      const GeodesicKernel* first = k;
+      for (const GeodesicKernel* j : ks) {
+        if (std::strcmp(j->family, k->family) == 0) {
+          first = j;
+          break;
+        }
+      }
+      const Results a = solve(*first, p), b = solve(*k, p);
+      std::size_t differing = 0;
+      for (int q = 0; q < 8; ++q) {
+        for (std::size_t i = 0; i < p.in.size(); ++i) differing += !same_bits(a.q[q][i], b.q[q][i]);
+      }
+      EXPECT_EQ(differing, 0u) << p.name << ": " << k->name << " against " << first->name;
+    }
+  }
+}
+
+// Every element of a short array, through the tail path and the cheaper
+// instances that skip unwanted outputs, equals the full answer for that
+// element, and nothing past n is written.
+TEST(Solver, PartialOutputsAndShortArraysMatchTheFullAnswer) {
+  std::vector<Problem> ps = problems();
+  for (const GeodesicKernel* k : supported()) {
+    for (Problem& p : ps) {
+      const Results full = solve(*k, p);
+      const std::size_t start = p.in.size() - 40;  // random pairs, not edges
+      const double* c[4];
+      for (int j = 0; j < 4; ++j) c[j] = p.in.c[j].data() + start;
+      for (std::size_t n = 0; n <= 17; ++n) {
+        for (const std::vector<int>& wanted : {std::vector<int>{0}, {0, 1, 2, 3}, {0, 1},
+                                               {0, 1, 2, 3, 4, 5, 6, 7}}) {
+          Results r(n + 1);
+          for (auto& v : r.q) v.assign(n + 1, -7.0);
+          double* o[8] = {};
+          for (int w : wanted) o[w] = r.q[w].data();
+          if (p.inverse) {
+            k->inverse_n(c[0], c[1], c[2], c[3], n, {o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7]});
+          } else {
+            k->direct_n(c[0], c[1], c[2], c[3], n, {o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7]});
+          }
+          for (int w : wanted) {
+            for (std::size_t i = 0; i < n; ++i) {
+              EXPECT_TRUE(same_bits(r.q[w][i], full.q[w][start + i]))
+                  << k->name << ' ' << p.name << " output " << w << " n " << n << " i " << i
+                  << ": " << r.q[w][i] << " vs " << full.q[w][start + i];
+            }
+            EXPECT_EQ(r.q[w][n], -7.0) << k->name << " wrote past n = " << n;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(Simd, ParsesExactNamesAndIgnoresOthers) {
+  const struct {
+    const char* value;
+    simd::Width want;
+  } cases[] = {{"avx512", simd::Width::avx512}, {"avx2", simd::Width::avx2},
+               {"sse2", simd::Width::sse2},     {"scalar", simd::Width::scalar},
+               {"AVX2", simd::Width::avx2 /* the fallback */},
+               {"", simd::Width::avx2},         {"avx", simd::Width::avx2},
+               {nullptr, simd::Width::avx2}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(simd::parse_width(c.value, simd::Width::avx2), c.want) << (c.value ? c.value : "null");
+  }
+}
+
+// CTest runs this once more under TARNU_SIMD=sse2: both the solver and the
+// sphere must stay within the cap, and never above the CPU.
+TEST(Simd, KernelsStayWithinTheCap) {
+  const simd::Width cap = simd::parse_width(std::getenv("TARNU_SIMD"), simd::cpu_width());
+  EXPECT_EQ(simd::simd_width(), std::min(cap, simd::cpu_width()));
+  EXPECT_LE(tarnu::geodesic::kernel::selected_kernel().width, simd::simd_width());
+  // The sphere's narrowest kernel is SSE2: it serves the scalar cap too.
+  EXPECT_LE(tarnu::great_circle::detail::selected_kernel().width,
+            std::max(simd::simd_width(), simd::Width::sse2));
+  EXPECT_TRUE(tarnu::geodesic::kernel::selected_kernel().cpu_supports());
+}
+
+}  // namespace
