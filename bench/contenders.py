@@ -297,7 +297,7 @@ OPERATIONS = (
               speedup=("tarnu.ufunc.geodesic_destination", "tarnu.ufunc.geodesic_direct"), contenders=(
         Array("pyproj.Geod.fwd", "pyproj Geod(ellps=WGS84).fwd on arrays", PEER, using("pyproj", pyproj_fwd),
               "start_and_way", note="lon2, lat2, az21"),
-        ufunc("geodesic_destination", "start_and_way", variants=(HERE, ONE_THREAD)),
+        ufunc("geodesic_destination", "start_and_way", variants=(HERE, ONE_THREAD, AVX512_ONE)),
         ufunc("geodesic_direct", "start_and_way", variants=(HERE, ONE_THREAD, AVX512_ONE)),
     )),
 )
