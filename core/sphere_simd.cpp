@@ -6,7 +6,7 @@
 
 #include "sphere_kernel.hpp"
 
-#if defined(TARNU_KERNEL_FINZ_AVX512F)
+#if defined(TARNU_SPHERE_FINZ_AVX512F)
 #define WIDTH avx512
 #define KERNEL finz_avx512f
 #define VEC __m512d
@@ -15,7 +15,7 @@
 #define SLEEF(fn) Sleef_finz_##fn##8_u10avx512f
 #define SCALAR distance_finz
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma"))
-#elif defined(TARNU_KERNEL_FINZ_AVX2)
+#elif defined(TARNU_SPHERE_FINZ_AVX2)
 #define WIDTH avx2
 #define KERNEL finz_avx2
 #define VEC __m256d
@@ -25,7 +25,7 @@
 #define SCALAR distance_finz
 #define PAIR_SLEEF(fn) Sleef_finz_##fn##2_u10avx2128
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-#elif defined(TARNU_KERNEL_CINZ_AVX512F)
+#elif defined(TARNU_SPHERE_CINZ_AVX512F)
 #define WIDTH avx512
 #define KERNEL cinz_avx512f
 #define VEC __m512d
@@ -34,7 +34,7 @@
 #define SLEEF(fn) Sleef_cinz_##fn##8_u10avx512fnofma
 #define SCALAR distance_cinz
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx512f"))
-#elif defined(TARNU_KERNEL_CINZ_AVX)
+#elif defined(TARNU_SPHERE_CINZ_AVX)
 #define WIDTH avx2
 #define KERNEL cinz_avx
 #define VEC __m256d
@@ -43,7 +43,7 @@
 #define SLEEF(fn) Sleef_cinz_##fn##4_u10avx
 #define SCALAR distance_cinz
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx"))
-#elif defined(TARNU_KERNEL_CINZ_SSE2)
+#elif defined(TARNU_SPHERE_CINZ_SSE2)
 #define WIDTH sse2
 #define KERNEL cinz_sse2
 #define VEC __m128d
@@ -54,7 +54,7 @@
 #define PAIR_SLEEF(fn) Sleef_cinz_##fn##2_u10sse2
 #define CPU_SUPPORTS (__builtin_cpu_supports("sse2"))
 #else
-#error "sphere_simd.cpp is built once per kernel, with one TARNU_KERNEL_* macro defined"
+#error "sphere_simd.cpp is built once per kernel, with one TARNU_SPHERE_* macro defined"
 #endif
 
 #define STRINGIFY_(x) #x
