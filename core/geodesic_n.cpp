@@ -37,6 +37,16 @@ unsigned length_mask(const Outputs& out) noexcept {
 inline void put(double* p, std::size_t i, double v) noexcept {
   if (p) p[i] = v;
 }
+
+// The four quantities both problems may add, where the caller asked for them.
+template <class Outputs>
+void put_lengths(const Outputs& out, std::size_t i, double m12, double M12, double M21,
+                 double S12) noexcept {
+  put(out.m12, i, m12);
+  put(out.M12, i, M12);
+  put(out.M21, i, M21);
+  put(out.S12, i, S12);
+}
 }  // namespace
 
 std::span<const GeodesicKernel* const> all_kernels() noexcept { return kernels; }
@@ -57,10 +67,7 @@ void inverse_one(const double* lat1, const double* lon1, const double* lat2, con
   put(out.azi1, i, azi1);
   put(out.azi2, i, azi2);
   put(out.a12, i, a12);
-  put(out.m12, i, m12);
-  put(out.M12, i, M12);
-  put(out.M21, i, M21);
-  put(out.S12, i, S12);
+  put_lengths(out, i, m12, M12, M21, S12);
 }
 
 void direct_one(const double* lat1, const double* lon1, const double* azi1, const double* s12,
@@ -74,10 +81,7 @@ void direct_one(const double* lat1, const double* lon1, const double* azi1, cons
   put(out.lon2, i, lon2);
   put(out.azi2, i, azi2);
   put(out.a12, i, a12);
-  put(out.m12, i, m12);
-  put(out.M12, i, M12);
-  put(out.M21, i, M21);
-  put(out.S12, i, S12);
+  put_lengths(out, i, m12, M12, M21, S12);
 }
 
 }  // namespace kernel
