@@ -186,6 +186,12 @@ def test_without_numpy_the_batch_functions_raise_import_error():
                     assert "numpy" in str(e) and isinstance(e.__cause__, ModuleNotFoundError), e
                 else:
                     raise AssertionError("no ImportError")
+        try:
+            from tarnu import ufunc
+        except ImportError as e:
+            assert "numpy" in str(e) and isinstance(e.__cause__, ModuleNotFoundError), e
+        else:
+            raise AssertionError("tarnu.ufunc imported without numpy")
         assert not any(m.partition(".")[0] == "numpy" for m in sys.modules)
         print("ok")
     """)

@@ -77,8 +77,18 @@ PyObject* initialise() {
     return nullptr;
   }
   // NumPy's own binders, which leave NumPy's error pending (the macros
-  // import_array and import_umath would print it and replace it).
-  if (_import_array() < 0 || _import_umath() < 0) return nullptr;
+  // import_array and import_umath would print it and replace it). NumPy
+  // missing altogether is said so, chained to NumPy's own ImportError.
+  if (_import_array() < 0 || _import_umath() < 0) {
+    if (PyErr_ExceptionMatches(PyExc_ImportError)) {
+      PyObject* cause = PyErr_GetRaisedException();  // new reference
+      PyErr_SetString(PyExc_ImportError, "tarnu.ufunc needs numpy, which could not be imported");
+      PyObject* error = PyErr_GetRaisedException();  // new reference
+      PyException_SetCause(error, cause);            // steals cause
+      PyErr_SetRaisedException(error);               // steals error
+    }
+    return nullptr;
+  }
   std::size_t count = 0;
   const Operation* ops = operations(count);
   Owned module(PyModule_Create(&module_definition));
