@@ -163,7 +163,7 @@ def test_sigint_during_a_long_call_arrives_after_it():
     """))
 
 
-def test_without_numpy_the_batch_functions_raise_import_error():
+def test_without_numpy_the_array_functions_raise_import_error():
     child = run_python("""
         import importlib.abc, inspect, sys
 
