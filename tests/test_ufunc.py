@@ -88,22 +88,23 @@ def test_each_element_is_the_one_pair_result(f):
 
 def test_shapes_strides_broadcasting_and_casts():
     f = ufunc.geodesic_inverse
-    lat1, lon1, lat2, lon2 = (c.reshape(20, 50) for c in random_pairs(1000))
+    lat1, lon1, lat2, lon2 = (c.reshape(40, 100) for c in random_pairs(4000))
     flat = f(*(c.ravel() for c in (lat1, lon1, lat2, lon2)))
     for got in [f(lat1, lon1, lat2, lon2),
                 f(lat1.T.copy().T, lon1, np.asfortranarray(lat2), lon2),  # any layout
                 [g[::-1, ::-1] for g in f(lat1[::-1, ::-1], lon1[::-1, ::-1], lat2[::-1, ::-1],
                                            lon2[::-1, ::-1])]]:  # negative strides
-        assert [g.shape for g in got] == [(20, 50)] * 4
+        assert [g.shape for g in got] == [(40, 100)] * 4
         assert [g.ravel().tobytes() for g in got] == [g.tobytes() for g in flat]
+    lat2, lon2 = lat2.ravel(), lon2.ravel()  # one inner loop, chunks of several blocks
     point = f(10.0, 20.0, lat2, lon2)  # one point against many: broadcast
     assert point[0].tobytes() == f(np.full_like(lat2, 10.0), np.full_like(lat2, 20.0), lat2,
                                    lon2)[0].tobytes()
     assert f(1, 2, 3, 4) == f(1.0, 2.0, 3.0, 4.0) and isinstance(f(1, 2, 3, 4)[0], np.float64)
     assert f([1, 2], [2, 3], [3, 4], [4, 5])[0].shape == (2,)
     small = np.float32(lat2)
-    assert f(lat1, lon1, small, lon2)[0].tobytes() == f(lat1, lon1, small.astype(np.float64),
-                                                        lon2)[0].tobytes()
+    assert f(1.5, 2, small, lon2)[0].tobytes() == f(1.5, 2.0, small.astype(np.float64),
+                                                    lon2)[0].tobytes()
     with pytest.raises(TypeError):
         ufunc.km_to_mi(np.ones(3, complex))
 
@@ -120,10 +121,14 @@ def test_out_and_where():
         tracemalloc.stop()
     assert result[0] is s12 and result[1] is azi and peak < 4 * 100_000 * 8  # two outputs, no more
     assert s12.tobytes() == ufunc.geodesic_distance(lat1, lon1, lat2, lon2).tobytes()
-    # An output that is an input: each element read before it is written.
-    expected = ufunc.great_circle_distance(lat1, lon1, lat2, lon2)
-    assert ufunc.great_circle_distance(lat1, lon1, lat2, lon2, out=lat2) is lat2
-    assert lat2.tobytes() == expected.tobytes()
+    # Outputs that are the inputs: each element read before it is written,
+    # also where the solver hands an element to GeographicLib (lon1 = lon2:
+    # a meridian; NaN) after writing the others of its lanes.
+    lon2[::7], lat1[::11] = lon1[::7], np.nan
+    expected = ufunc.geodesic_inverse(lat1, lon1, lat2, lon2)
+    got = ufunc.geodesic_inverse(lat1, lon1, lat2, lon2, out=(lat1, lon1, lat2, lon2))
+    assert all(g is a for g, a in zip(got, (lat1, lon1, lat2, lon2)))
+    assert [g.tobytes() for g in got] == [e.tobytes() for e in expected]
     mask = lon1 > 0
     kept = np.full(100_000, -1.0)
     ufunc.km_to_m(lon1, out=kept, where=mask)
