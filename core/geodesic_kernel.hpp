@@ -75,6 +75,16 @@ inline void store(double* p, std::size_t i, std::size_t count, V v) noexcept {
   }
 }
 
+// The four quantities either problem may add: m12, M12, M21, S12.
+template <class Outputs, class Lanes>
+inline void store_lengths(const Outputs& out, std::size_t i, std::size_t count,
+                          const Lanes& r) noexcept {
+  store(out.m12, i, count, r.m12);
+  store(out.M12, i, count, r.M12);
+  store(out.M21, i, count, r.M21);
+  store(out.S12, i, count, r.S12);
+}
+
 template <class L, InverseLevel Level>
 void inverse_n(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
                std::size_t n, const InverseOutputs& out) noexcept {
@@ -91,12 +101,7 @@ void inverse_n(const double* lat1, const double* lon1, const double* lat2, const
       store(out.azi1, i, count, r.azi1);
       store(out.azi2, i, count, r.azi2);
     }
-    if constexpr (Level == InverseLevel::full) {
-      store(out.m12, i, count, r.m12);
-      store(out.M12, i, count, r.M12);
-      store(out.M21, i, count, r.M21);
-      store(out.S12, i, count, r.S12);
-    }
+    if constexpr (Level == InverseLevel::full) store_lengths(out, i, count, r);
     for (unsigned bits = L::bits(rare) & ((1u << count) - 1); bits != 0; bits &= bits - 1) {
       inverse_one(lat1, lon1, lat2, lon2, i + static_cast<unsigned>(__builtin_ctz(bits)), out);
     }
@@ -117,12 +122,7 @@ void direct_n(const double* lat1, const double* lon1, const double* azi1, const 
     store(out.lon2, i, count, r.lon2);
     store(out.azi2, i, count, r.azi2);
     store(out.a12, i, count, r.a12);
-    if constexpr (Level == DirectLevel::full) {
-      store(out.m12, i, count, r.m12);
-      store(out.M12, i, count, r.M12);
-      store(out.M21, i, count, r.M21);
-      store(out.S12, i, count, r.S12);
-    }
+    if constexpr (Level == DirectLevel::full) store_lengths(out, i, count, r);
     for (unsigned bits = L::bits(rare) & ((1u << count) - 1); bits != 0; bits &= bits - 1) {
       direct_one(lat1, lon1, azi1, s12, i + static_cast<unsigned>(__builtin_ctz(bits)), out);
     }
