@@ -13,6 +13,7 @@
 
 #include "geodesic_direct.hpp"
 #include "geodesic_inverse.hpp"
+#include "geodesic_line.hpp"
 #include "tarnu/geodesic_n.hpp"
 #include "tarnu/simd.hpp"
 
@@ -22,6 +23,8 @@ using InverseNFn = void (*)(const double*, const double*, const double*, const d
                             std::size_t, const InverseOutputs&) noexcept;
 using DirectNFn = void (*)(const double*, const double*, const double*, const double*,
                            std::size_t, const DirectOutputs&) noexcept;
+using LineNFn = void (*)(double, double, double, const double*, std::size_t, double*,
+                         double*) noexcept;
 
 struct GeodesicKernel {
   const char* name;    // the width's name, as simd::width_name
@@ -31,6 +34,7 @@ struct GeodesicKernel {
   bool (*cpu_supports)() noexcept;
   InverseNFn inverse_n;  // the contract of geodesic::inverse_n
   DirectNFn direct_n;    // the contract of geodesic::direct_n
+  LineNFn line_n;        // the contract of geodesic::line_n
 };
 
 extern const GeodesicKernel geodesic_avx512;
@@ -48,6 +52,9 @@ void inverse_one(const double* lat1, const double* lon1, const double* lat2, con
                  std::size_t i, const InverseOutputs& out) noexcept;
 void direct_one(const double* lat1, const double* lon1, const double* azi1, const double* s12,
                 std::size_t i, const DirectOutputs& out) noexcept;
+// GeographicLib's position of point j on a line, for line_n.
+void line_one(double lat1, double lon1, double azi1, const double* s12, std::size_t j,
+              double* lat2, double* lon2) noexcept;
 
 namespace drive {
 
@@ -125,6 +132,31 @@ void direct_n(const double* lat1, const double* lon1, const double* azi1, const 
     if constexpr (Level == DirectLevel::full) store_lengths(out, i, count, r);
     for (unsigned bits = L::bits(rare) & ((1u << count) - 1); bits != 0; bits &= bits - 1) {
       direct_one(lat1, lon1, azi1, s12, i + static_cast<unsigned>(__builtin_ctz(bits)), out);
+    }
+  }
+}
+
+template <class L>
+void line_n(double lat1, double lon1, double azi1, const double* s12, std::size_t n, double* lat2,
+            double* lon2) noexcept {
+  using V = typename L::V;
+  constexpr std::size_t lanes = L::lanes;
+  LineLanes<V> g;
+  // Every lane holds the same line; one that GeographicLib must solve
+  // sends every point there.
+  const bool rare_line = L::any(line_setup<L>(lanes::splat<V>(lat1), lanes::splat<V>(lon1),
+                                              lanes::splat<V>(azi1), g));
+  for (std::size_t i = 0; i < n; i += lanes) {
+    const std::size_t count = n - i < lanes ? n - i : lanes;
+    unsigned rare = (1u << count) - 1;
+    if (!rare_line) {
+      V lat, lon;
+      rare &= L::bits(line_position<L>(g, load<V>(s12, i, count), lat, lon));
+      store(lat2, i, count, lat);
+      store(lon2, i, count, lon);
+    }
+    for (; rare != 0; rare &= rare - 1) {
+      line_one(lat1, lon1, azi1, s12, i + static_cast<unsigned>(__builtin_ctz(rare)), lat2, lon2);
     }
   }
 }

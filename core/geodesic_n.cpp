@@ -84,6 +84,11 @@ void direct_one(const double* lat1, const double* lon1, const double* azi1, cons
   put_lengths(out, i, m12, M12, M21, S12);
 }
 
+void line_one(double lat1, double lon1, double azi1, const double* s12, std::size_t j,
+              double* lat2, double* lon2) noexcept {
+  wgs84().solver().Direct(lat1, lon1, azi1, s12[j], lat2[j], lon2[j]);
+}
+
 }  // namespace kernel
 
 void inverse_n(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
@@ -94,6 +99,11 @@ void inverse_n(const double* lat1, const double* lon1, const double* lat2, const
 void direct_n(const double* lat1, const double* lon1, const double* azi1, const double* s12,
               std::size_t n, const DirectOutputs& out) noexcept {
   kernel::selected_kernel().direct_n(lat1, lon1, azi1, s12, n, out);
+}
+
+void line_n(double lat1, double lon1, double azi1, const double* s12, std::size_t n,
+            double* lat2, double* lon2) noexcept {
+  kernel::selected_kernel().line_n(lat1, lon1, azi1, s12, n, lat2, lon2);
 }
 
 }  // namespace tarnu::geodesic

@@ -105,6 +105,6 @@ bool cpu_supports() noexcept { return CPU_SUPPORTS; }
 // executed whatever the CPU.
 extern constinit const GeodesicKernel KERNEL{STRINGIFY(WIDTH), STRINGIFY(FAMILY), LANES, simd::Width::WIDTH,
                                              cpu_supports, drive::inverse_any<Lanes>,
-                                             drive::direct_any<Lanes>};
+                                             drive::direct_any<Lanes>, drive::line_n<Lanes>};
 
 }  // namespace tarnu::geodesic::kernel

@@ -1,0 +1,108 @@
+// Points along one WGS84 geodesic, a few at a time: the line's constants
+// once, then any number of positions on it.
+//
+// The arithmetic is the direct problem's (geodesic_direct.hpp), cut where
+// GeographicLib's GeodesicLine cuts it: line_setup is the constructor,
+// line_position is GenPosition in distance mode with the longitude reduced,
+// so a position equals direct() for the same lat1, lon1, azi1 and s12 bit
+// for bit. The notation is GeographicLib's: alp0 the azimuth at the
+// equator crossing, sig the arc length on the auxiliary sphere measured
+// from that crossing, omg the longitude there, tau the distance scaled to
+// an arc, A1m1 and A3c the secular terms of distance and longitude, B11 and
+// B31 their periodic terms at point 1, C1p and C3 the series coefficients.
+#pragma once
+
+#include "geodesic_direct.hpp"
+#include "geodesic_lanes.hpp"
+#include "geodesic_series.hpp"
+
+namespace tarnu::geodesic::kernel {
+
+template <class V>
+struct LineLanes {
+  V lon1;  // point 1's longitude reduced to [-180, 180]
+  V salp0, calp0, ssig1, csig1, somg1, comg1, stau1, ctau1;
+  V a1m1, b11, a3c, b31;
+  V c1pa[series::order + 1], c3a[series::order];
+};
+
+// The constants of the geodesic through (lat1, lon1) at azimuth azi1.
+// Returns the lanes GeographicLib must solve: an argument NaN, infinite,
+// beyond +-90 (latitude) or too large for the exact reductions.
+template <class L, class V>
+inline lanes::MaskOf<V> line_setup(V lat1, V lon1, V azi1, LineLanes<V>& g) noexcept {
+  using namespace lanes;
+  namespace S = series;
+  const auto rare = ~((abs(lat1) <= 90.0) & (abs(lon1) < reduction_limit) &
+                      (abs(azi1) < reduction_limit));
+  g.lon1 = ang_normalize(lon1);
+  V salp1, calp1, sbet1, cbet1;
+  sincosd<L>(ang_round(ang_normalize(azi1)), salp1, calp1);
+  sincosd<L>(ang_round(lat1), sbet1, cbet1);
+  sbet1 = sbet1 * S::f1;
+  norm<L>(sbet1, cbet1);
+  cbet1 = max(cbet1, S::tiny);
+  g.salp0 = salp1 * cbet1;
+  g.calp0 = hypot<L>(calp1, salp1 * sbet1);
+  g.ssig1 = sbet1;
+  g.somg1 = g.salp0 * sbet1;
+  g.csig1 = select((sbet1 != 0.0) | (calp1 != 0.0), cbet1 * calp1, splat<V>(1.0));
+  g.comg1 = g.csig1;
+  norm<L>(g.ssig1, g.csig1);
+  const V k2 = g.calp0 * g.calp0 * S::ep2;
+  const V eps = k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
+
+  g.a1m1 = S::A1m1(eps);
+  V c1a[S::order + 1];
+  S::C1(eps, c1a);
+  g.b11 = S::sin_cos_series<true, S::order>(g.ssig1, g.csig1, c1a);
+  V s, c;
+  small_sincos(g.b11, s, c);  // |B11| < 2e-3
+  g.stau1 = g.ssig1 * c + g.csig1 * s;
+  g.ctau1 = g.csig1 * c - g.ssig1 * s;
+  S::C1p(eps, g.c1pa);
+  S::C3(eps, g.c3a);
+  g.a3c = -S::f * g.salp0 * S::A3(eps);
+  g.b31 = S::sin_cos_series<true, S::order - 1>(g.ssig1, g.csig1, g.c3a);
+  return rare;
+}
+
+// The point s12 metres along the line: lat2 and lon2 (reduced to
+// [-180, 180]), degrees. Returns the lanes GeographicLib must solve: s12
+// NaN, infinite or of 1e12 m or more, or point 2 within 3.6 degrees of a
+// pole (see geodesic_direct.hpp).
+template <class L, class V>
+inline lanes::MaskOf<V> line_position(const LineLanes<V>& g, V s12, V& lat2, V& lon2) noexcept {
+  using namespace lanes;
+  namespace S = series;
+  auto rare = ~(abs(s12) < direct_distance_limit);
+  // s12 becomes the arc sig12 through the reverted series.
+  const V tau12 = s12 / (S::b * (1.0 + g.a1m1));
+  V s, c;
+  L::sincos(tau12, s, c);
+  const V b12 = -S::sin_cos_series<true, S::order>(g.stau1 * c + g.ctau1 * s,
+                                                   g.ctau1 * c - g.stau1 * s, g.c1pa);
+  const V sig12 = tau12 - (b12 - g.b11);
+  V ssig12, csig12;
+  L::sincos(sig12, ssig12, csig12);
+  const V ssig2 = g.ssig1 * csig12 + g.csig1 * ssig12;
+  V csig2 = g.csig1 * csig12 - g.ssig1 * ssig12;
+  const V sbet2 = g.calp0 * ssig2;
+  V cbet2 = hypot<L>(g.salp0, g.calp0 * csig2);
+  rare |= cbet2 < direct_pole_margin;
+  // cbet2 = 0: a meridian through the pole; break the degeneracy.
+  const auto at_pole = cbet2 == 0.0;
+  cbet2 = select(at_pole, splat<V>(S::tiny), cbet2);
+  csig2 = select(at_pole, splat<V>(S::tiny), csig2);
+
+  const V somg2 = g.salp0 * ssig2;
+  const V omg12 = L::atan2(somg2 * g.comg1 - csig2 * g.somg1, csig2 * g.comg1 + somg2 * g.somg1);
+  const V lam12 = omg12 + g.a3c * (sig12 + (S::sin_cos_series<true, S::order - 1>(ssig2, csig2,
+                                                                                  g.c3a) -
+                                            g.b31));
+  lon2 = ang_normalize(g.lon1 + ang_normalize(lam12 * per_radian));
+  lat2 = atan2d<L>(sbet2, S::f1 * cbet2);
+  return rare;
+}
+
+}  // namespace tarnu::geodesic::kernel
