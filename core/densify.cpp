@@ -9,7 +9,6 @@
 // order among themselves.
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 
 #include "geometry_edges.hpp"
 #include "tarnu/geodesic_n.hpp"
@@ -51,7 +50,7 @@ void each_edge(const Layout& l, bool rings, std::size_t p0, std::size_t p1, bool
     b.size = 0;
   };
   for (std::size_t p = p0; p < p1; ++p) {
-    const PartEdges e = part_edges(l.coords, owned(l.parts, p), rings);
+    const PartEdges e = part_edges(l.coords, parts_owned(l, p), rings);
     if (e.m <= 1) {
       lone(p, e);
       continue;
@@ -89,18 +88,20 @@ struct Out {
   }
 };
 
-// The k - 1 inner points of an edge from (lat1, lon1) at azimuth azi1,
-// s12 long, from position `at` on.
+// Inner points 1 .. count (count < k) of an edge cut into k pieces, from
+// (lat1, lon1) at azimuth azi1, s12 long, written from position `at` on.
 void inner_points(double lat1, double lon1, double azi1, double s12, std::int64_t k,
-                  const Out& out, std::int64_t at) noexcept {
+                  std::int64_t count, const Out& out, std::int64_t at) noexcept {
   double s[batch], lat[batch], lon[batch];
-  for (std::int64_t j0 = 1; j0 < k; j0 += batch) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(batch, k - j0));
+  for (std::int64_t j0 = 1; j0 <= count; j0 += batch) {
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(batch, count - j0 + 1));
     for (std::size_t j = 0; j < n; ++j) {
       s[j] = s12 * static_cast<double>(j0 + static_cast<std::int64_t>(j)) / static_cast<double>(k);
     }
     geodesic::line_n(lat1, lon1, azi1, s, n, lat, lon);
-    for (std::size_t j = 0; j < n; ++j) out.put(at + j0 - 1 + static_cast<std::int64_t>(j), lat[j], lon[j]);
+    for (std::size_t j = 0; j < n; ++j) {
+      out.put(at + j0 - 1 + static_cast<std::int64_t>(j), lat[j], lon[j]);
+    }
   }
 }
 
@@ -121,7 +122,7 @@ bool densify_count(const Layout& l, bool rings, Spacing spacing, std::int64_t ma
               const std::int64_t k = pieces(b.s12[i], spacing, max_points);
               count[p] = std::min(count[p] + k, max_points + 1);
               if (b.index[i] == 0) {
-                const PartEdges e = part_edges(l.coords, owned(l.parts, p), rings);
+                const PartEdges e = part_edges(l.coords, parts_owned(l, p), rings);
                 count[p] = std::min(count[p] + tail(e), max_points + 1);
               }
             },
@@ -148,18 +149,22 @@ void densify_fill(const Layout& l, bool rings, Spacing spacing, const std::int64
             l, rings, p0, p1, true,
             [&](const Batch& b, std::size_t i) {
               const std::size_t p = b.part[i];
+              const std::int64_t end = part_offsets[p + 1];
               if (b.index[i] == 0) at = part_offsets[p];
+              // Writes stop at the part's end even if the input changed
+              // since it was counted (another thread, without the lock).
+              if (at >= end) return;
               out.put(at++, b.lat1[i], b.lon1[i]);
-              // The first pass already bounded every count.
-              const std::int64_t k = pieces(b.s12[i], spacing, INT64_MAX / 2);
-              inner_points(b.lat1[i], b.lon1[i], b.azi1[i], b.s12[i], k, out, at);
-              at += k - 1;
+              const std::int64_t k = pieces(b.s12[i], spacing, end);
+              const std::int64_t inner = std::min(k - 1, end - at);
+              inner_points(b.lat1[i], b.lon1[i], b.azi1[i], b.s12[i], k, inner, out, at);
+              at += inner;
               // One slot left after an edge: the part's last vertex, after
               // its last edge (any earlier edge leaves more than one).
-              if (at + 1 == part_offsets[p + 1]) out.put(at++, b.lat2[i], b.lon2[i]);
+              if (at + 1 == end) out.put(at++, b.lat2[i], b.lon2[i]);
             },
             [&](std::size_t p, const PartEdges& e) {
-              if (e.m == 1) {
+              if (e.m == 1 && part_offsets[p] < part_offsets[p + 1]) {
                 const Point v = vertex(l.coords, e.first);
                 out.put(part_offsets[p], v.lat, v.lon);
               }

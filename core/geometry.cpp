@@ -5,6 +5,7 @@
 // remembers where each part ended, and the totals are then folded part by
 // part, polygon by polygon, geometry by geometry, in the order
 // GeographicLib's PolygonArea adds them.
+#include <algorithm>
 #include <cmath>
 
 #include "geometry_edges.hpp"
@@ -87,11 +88,11 @@ void walk(const Layout& l, bool lines, bool ring, std::size_t g0, std::size_t g1
       sink.empty(g);
       continue;
     }
-    const Range polygons = owned(l.geometries, g);
+    const Range polygons = geometry_owned(l, lines, g);
     for (std::size_t q = polygons.first; q < polygons.last; ++q) {
-      const Range rings = lines ? Range{q, q + 1} : owned(l.polygons, q);
+      const Range rings = lines ? Range{q, q + 1} : rings_owned(l, q);
       for (std::size_t p = rings.first; p < rings.last; ++p) {
-        const PartEdges e = part_edges(l.coords, owned(l.parts, p), ring);
+        const PartEdges e = part_edges(l.coords, parts_owned(l, p), ring);
         for (std::size_t j = 0; j < e.count; ++j) {
           if (b.size == batch) flush();
           Point p1, p2;
@@ -246,6 +247,16 @@ Check check(const Layout& l, bool lines) noexcept {
     if (c.fault != Fault::none) return c;
   }
   return check_level(l.geometries, lines ? l.parts.size : l.polygons.size, Level::geometries);
+}
+
+std::size_t first_bad_latitude(const Layout& l) noexcept {
+  if (l.parts.size == 0) return l.coords.size;
+  const std::size_t first = parts_owned(l, 0).first;
+  const std::size_t last = std::max(first, parts_owned(l, l.parts.size - 1).last);
+  for (std::size_t i = first; i < last; ++i) {
+    if (std::fabs(vertex(l.coords, i).lat) > 90) return i;
+  }
+  return l.coords.size;
 }
 
 void length(const Layout& lines, double* out) noexcept {

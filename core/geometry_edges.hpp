@@ -15,22 +15,42 @@
 
 namespace tarnu::geometry::edges {
 
-// The items of level `o` item i owns: [first, last).
+// The items of the level below, `below` of them, that item i owns:
+// [first, last). Offsets are read clamped into [0, below], so that offsets
+// changed after check() (by another thread, while the interpreter lock is
+// released) can give wrong answers but never a read out of bounds.
 struct Range {
   std::size_t first, last;
 };
 
-inline Range owned(const Offsets& o, std::size_t i) noexcept {
-  if (o.data == nullptr) return {i, i + 1};
-  return {static_cast<std::size_t>(o.data[i]), static_cast<std::size_t>(o.data[i + 1])};
+inline std::size_t clamp(std::int64_t v, std::size_t lo, std::size_t hi) noexcept {
+  if (v < 0 || static_cast<std::uint64_t>(v) < lo) return lo;
+  return static_cast<std::uint64_t>(v) > hi ? hi : static_cast<std::size_t>(v);
 }
 
-// The parts of a polygon layout's geometry g (lines: the same, polygons
-// being the identity there).
+inline Range owned(const Offsets& o, std::size_t i, std::size_t below) noexcept {
+  if (o.data == nullptr) return i < below ? Range{i, i + 1} : Range{below, below};
+  const std::size_t first = clamp(o.data[i], 0, below);
+  return {first, clamp(o.data[i + 1], first, below)};
+}
+
+// What each level's items index: the sizes of the levels below them.
+inline Range parts_owned(const Layout& l, std::size_t p) noexcept {
+  return owned(l.parts, p, l.coords.size);
+}
+inline Range rings_owned(const Layout& l, std::size_t q) noexcept {
+  return owned(l.polygons, q, l.parts.size);
+}
+// A geometry's polygons, or for lines its parts.
+inline Range geometry_owned(const Layout& l, bool lines, std::size_t g) noexcept {
+  return owned(l.geometries, g, lines ? l.parts.size : l.polygons.size);
+}
+
+// The parts of geometry g, contiguous since offsets do not decrease.
 inline Range parts_of(const Layout& l, bool lines, std::size_t g) noexcept {
-  const Range q = owned(l.geometries, g);
+  const Range q = geometry_owned(l, lines, g);
   if (lines || q.first == q.last) return q;
-  return {owned(l.polygons, q.first).first, owned(l.polygons, q.last - 1).last};
+  return {rings_owned(l, q.first).first, rings_owned(l, q.last - 1).last};
 }
 
 struct Point {

@@ -22,8 +22,8 @@
 // PolygonArea sums them, exactly enough that no digit of a total is lost to
 // the order of the terms. NaN in a coordinate makes that geometry's result
 // NaN; an empty geometry, part or ring gives 0. Nothing here validates
-// except check(); every other function requires a layout check() accepted,
-// and then reads nothing outside it. No function allocates, throws or
+// except check(); the other functions want a layout it accepted, and read
+// nothing outside the arrays whatever the offsets say. No function allocates, throws or
 // fails; large inputs run on the worker pool (tarnu/pool.hpp).
 #pragma once
 
@@ -68,6 +68,11 @@ struct Check {
 // level below (past_end), or an identity level whose size differs from the
 // level below (wrong_size, index 0). `lines` ignores the polygons level.
 Check check(const Layout& layout, bool lines) noexcept;
+
+// The first point the parts own whose latitude lies beyond +-90 (a NaN
+// does not), or coords.size when there is none: longitude and latitude
+// swapped, most likely. For a layout check() accepted.
+std::size_t first_bad_latitude(const Layout& layout) noexcept;
 
 // The length of each geometry of a line layout, into out[geometries.size].
 void length(const Layout& lines, double* out) noexcept;
