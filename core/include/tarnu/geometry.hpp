@@ -111,9 +111,12 @@ struct Spacing {
 };
 
 // Densification keeps every vertex and inserts, on each edge of k pieces,
-// the k - 1 points j * s12 / k metres along its geodesic (j = 1 .. k - 1).
-// A ring's implied closing edge is densified too (`rings`); a linestring
-// has none. An edge with NaN ends, or of length 0, gets no points.
+// the k - 1 points j * s12 / k metres along its geodesic (j = 1 .. k - 1),
+// each point's longitude within 180 degrees of the edge's first vertex
+// (continuous along the edge, so it may pass +-180). A ring's implied
+// closing edge is densified too (`rings`); a linestring has none. With
+// max_segment, an edge of length 0 or NaN is one piece; with `pieces`,
+// every edge gets pieces - 1 points (NaN where its ends are).
 //
 // densify_count: the new parts' offsets into part_offsets[parts.size + 1],
 // starting at 0 (the polygons and geometries levels are unchanged). Returns
