@@ -29,6 +29,11 @@ SCALAR = {
     "geodesic_inverse_full": (POINTS, geodesic.inverse, KEYS[4:]),
     "geodesic_direct": (HEADING, geodesic.direct, ("lat2", "lon2", "azi2", "a12", *KEYS[8:])),
     "dms_to_deg": (("degrees", "arcminutes", "arcseconds"), units.dms_to_deg, None),
+    "geodesic_intermediate": (
+        (*POINTS, "fraction"),
+        lambda lat1, lon1, lat2, lon2, fraction: (line := Reference.WGS84.InverseLine(
+            lat1, lon1, lat2, lon2)).Position(fraction * line.s13),
+        ("lat2", "lon2")),
 }
 # What the ellipsoid ufuncs promise against GeographicLib, in degrees, metres
 # and square metres; azimuths only on lines longer than a metre. The rest are
@@ -44,7 +49,7 @@ def inputs(names, n, seed=0):
     pool = {"lat1": lat1, "lon1": lon1, "lat2": lat2, "lon2": lon2,
             "azi1": rng.uniform(-180, 180, n), "s12": rng.uniform(-2e7, 2e7, n),
             "degrees": rng.uniform(-180, 180, n), "arcminutes": rng.uniform(-60, 60, n),
-            "arcseconds": rng.uniform(-60, 60, n)}
+            "arcseconds": rng.uniform(-60, 60, n), "fraction": rng.uniform(-0.5, 1.5, n)}
     columns = [pool.get(name, rng.uniform(-1e4, 1e4, n)).copy() for name in names]
     for k, value in enumerate(SPECIAL * 2 + (91.0, -180.0, 540.0)):
         columns[k % len(columns)][7 * k] = value

@@ -26,7 +26,7 @@ void loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void* 
 PyUFuncGenericFunction loops[] = {loop};
 constexpr char float64s[max_inputs + max_outputs] = {
     NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE,
-    NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
+    NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,

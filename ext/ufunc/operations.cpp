@@ -62,6 +62,20 @@ void geodesic_direct(In in, Out out, std::size_t n) noexcept {
                       .m12 = out[4], .M12 = out[5], .M21 = out[6], .S12 = out[7]});
 }
 
+// The point a fraction of the way along the geodesic from point 1 to
+// point 2: the inverse gives the line's length and azimuth, then the direct
+// problem walks fraction * s12 along it.
+void geodesic_intermediate(In in, Out out, std::size_t n) noexcept {
+  constexpr std::size_t m = 256;
+  double s12[m], azi1[m];
+  for (std::size_t i = 0; i < n; i += m) {
+    const std::size_t k = n - i < m ? n - i : m;
+    geodesic::inverse_n(in[0] + i, in[1] + i, in[2] + i, in[3] + i, k, {.s12 = s12, .azi1 = azi1});
+    for (std::size_t j = 0; j < k; ++j) s12[j] *= in[4][i + j];
+    geodesic::direct_n(in[0] + i, in[1] + i, azi1, s12, k, {.lat2 = out[0] + i, .lon2 = out[1] + i});
+  }
+}
+
 template <double (*Convert)(double) noexcept>
 void conversion(In in, Out out, std::size_t n) noexcept {
   for (std::size_t i = 0; i < n; ++i) out[0][i] = Convert(in[0][i]);
@@ -124,6 +138,14 @@ const Operation table[] = {
      "The direct problem " ON_WGS84 " lon2 and azi2 are reduced to [-180, 180]; a12 is "
      "the arc length travelled on the auxiliary sphere; m12, M12, M21 and S12 as for "
      "geodesic_inverse_full." AGREES},
+    {"geodesic_intermediate", 5, 2, solver_kernel, geodesic_intermediate,
+     "geodesic_intermediate(lat1, lon1, lat2, lon2, fraction) -> (lat, lon)\n\n"
+     "The point `fraction` of the way along the shortest geodesic from (lat1, lon1) to "
+     "(lat2, lon2), " ON_WGS84 " 0 gives point 1, 1 point 2, 0.5 the midpoint; fractions "
+     "outside [0, 1] go on along the same geodesic. lon is reduced to [-180, 180]. "
+     "Within 1e-12 degrees of GeographicLib's InverseLine position at fraction * s12 "
+     "(a few 1e-12 for points within a degree of antipodal, where the azimuth is "
+     "ill-conditioned)."},
     {"km_to_mi", 1, 1, arithmetic, conversion<units::km_to_mi>,
      "km_to_mi(km) -> mi\n\nKilometres to statute miles (1 mi = 1.609344 km)."},
     {"mi_to_km", 1, 1, arithmetic, conversion<units::mi_to_km>,
