@@ -424,6 +424,9 @@ def build_parser() -> argparse.ArgumentParser:
                      help="; ".join(f"{name}: {', '.join(op.inputs)} -> {', '.join(op.outputs)}"
                                     for name, op in OPERATIONS.items()))
     _shape_option(sub)
+
+    from tarnu import _measure
+    _measure.add_command(command)
     return parser
 
 
