@@ -74,7 +74,9 @@ def _metadata(address: int | None) -> dict[bytes, bytes]:
     """The key-value pairs of an ArrowSchema's metadata blob."""
     if not address:
         return {}
-    read = lambda at, n: ctypes.string_at(address + at, n)  # noqa: E731
+    def read(at: int, n: int) -> bytes:
+        return ctypes.string_at(address + at, n)
+
     (count,) = struct.unpack("=i", read(0, 4))
     pairs, at = {}, 4
     for _ in range(count):
@@ -171,7 +173,7 @@ def write(kind: str, coordinates: np.ndarray, offsets: tuple[np.ndarray, ...],
           missing: np.ndarray | None, field: dict[bytes, bytes]) -> "ArrowGeometries":
     """A GeoArrow array of x, y pairs (interleaved) with these offsets."""
     try:
-        import pyarrow as pa
+        import pyarrow as pa  # type: ignore[import-untyped]
     except ImportError as error:
         raise ImportError("densify needs pyarrow to return a GeoArrow array "
                           "(pip install pyarrow)") from error

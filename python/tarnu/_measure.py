@@ -70,7 +70,8 @@ def run(args: argparse.Namespace) -> None:
 def _features(document: Any) -> list[dict[str, Any]]:
     kind = document.get("type") if isinstance(document, dict) else None
     if kind == "FeatureCollection" and isinstance(document.get("features"), list):
-        return document["features"]
+        features: list[dict[str, Any]] = document["features"]
+        return features
     if kind == "Feature":
         return [document]
     if kind in _LINES or kind in _POLYGONS or kind in ("Point", "MultiPoint", "GeometryCollection"):

@@ -172,15 +172,16 @@ def densify(geoms: Any, lon: Any = None, offsets: Any = None, geometry_type: str
     if data.form == "flat":
         return (*coordinates, new_offsets)
     if data.form == "arrow":
+        assert isinstance(coordinates, np.ndarray)  # x, y pairs: one array
         return _geoarrow.write(data.kind, coordinates, new_offsets, data.missing,
                                data.source.field)
-    import shapely
+    import shapely  # type: ignore[import-untyped]
     out = shapely.from_ragged_array(getattr(shapely.GeometryType, data.kind.upper()),
                                     coordinates, new_offsets)
     if data.missing is not None:
         out[data.missing] = None
     if data.form == "geopandas":
-        import geopandas
+        import geopandas  # type: ignore[import-untyped]
         return geopandas.GeoSeries(out, index=data.source.index, crs=data.source.crs,
                                    name=data.source.name)
     return out[0] if data.source is None else out
@@ -285,7 +286,7 @@ def _finish(data: _Input, result: np.ndarray) -> Any:
     if data.missing is not None:
         result[data.missing] = np.nan
     if data.form == "geopandas":
-        import pandas
+        import pandas  # type: ignore[import-untyped]
         return pandas.Series(result, index=data.source.index, name=data.source.name)
     if data.form == "shapely" and data.source is None:
         return float(result[0])
