@@ -3,9 +3,10 @@
 //
 // The arithmetic is the direct problem's (geodesic_direct.hpp), cut where
 // GeographicLib's GeodesicLine cuts it: line_setup is the constructor,
-// line_position is GenPosition in distance mode with the longitude reduced,
-// so a position equals direct() for the same lat1, lon1, azi1 and s12 bit
-// for bit. The notation is GeographicLib's: alp0 the azimuth at the
+// line_position is GenPosition in distance mode with the longitude reduced.
+// One departure: the sine and cosine of the arc sig12 come from tau12's by
+// a small rotation rather than from a second library call, which moves a
+// position by an ulp or two of the angles (below 1e-15 degrees). The notation is GeographicLib's: alp0 the azimuth at the
 // equator crossing, sig the arc length on the auxiliary sphere measured
 // from that crossing, omg the longitude there, tau the distance scaled to
 // an arc, A1m1 and A3c the secular terms of distance and longitude, B11 and
@@ -82,9 +83,15 @@ inline lanes::MaskOf<V> line_position(const LineLanes<V>& g, V s12, V& lat2, V& 
   L::sincos(tau12, s, c);
   const V b12 = -S::sin_cos_series<true, S::order>(g.stau1 * c + g.ctau1 * s,
                                                    g.ctau1 * c - g.stau1 * s, g.c1pa);
-  const V sig12 = tau12 - (b12 - g.b11);
-  V ssig12, csig12;
-  L::sincos(sig12, ssig12, csig12);
+  // sig12 = tau12 + delta with |delta| = |B11 - B12| < 4e-3: its sine and
+  // cosine are tau12's turned by delta, whose own come from the series,
+  // where GeographicLib calls sin and cos once more.
+  const V delta = g.b11 - b12;
+  const V sig12 = tau12 + delta;
+  V sdelta, cdelta, cdelta_m1;
+  small_sincos(delta, sdelta, cdelta, cdelta_m1);
+  const V ssig12 = s + (s * cdelta_m1 + c * sdelta);
+  const V csig12 = c + (c * cdelta_m1 - s * sdelta);
   const V ssig2 = g.ssig1 * csig12 + g.csig1 * ssig12;
   V csig2 = g.csig1 * csig12 - g.ssig1 * ssig12;
   const V sbet2 = g.calp0 * ssig2;

@@ -106,8 +106,13 @@ bool accept(PyObject* lat, PyObject* lon, PyObject* offsets, bool lines, bool xy
   }
   g::Offsets o[3];
   for (Py_ssize_t k = 0; k < levels; ++k) {
-    if (!offsets_array(PyTuple_GET_ITEM(offsets, k), o[k])) return false;
-    in.offsets[k] = Ref(Py_NewRef(PyTuple_GET_ITEM(offsets, k)));
+    PyObject* level = PyTuple_GET_ITEM(offsets, k);  // borrowed
+    if (k > 0 && level == Py_None) {
+      o[k] = {nullptr, o[k - 1].size};  // the identity: one item per item below
+      continue;
+    }
+    if (!offsets_array(level, o[k])) return false;
+    in.offsets[k] = Ref(Py_NewRef(level));
   }
   in.lat = Ref(Py_NewRef(lat));
   in.lon = Ref(Py_NewRef(lon));

@@ -18,7 +18,8 @@ struct Input {
 // one positive stride, and `offsets`, a tuple of 1-D C-contiguous int64
 // arrays of one entry or more, innermost level first: 1 (LineString) or 2
 // (MultiLineString) of them for lines, 2 (Polygon) or 3 (MultiPolygon) for
-// polygons. Then checks them: offsets that are negative, decrease or point
+// polygons; an outer level may be None, the identity (one item per item
+// below it). Then checks them: offsets that are negative, decrease or point
 // past the level below raise ValueError naming offsets[k][i], and so does a
 // latitude beyond +-90, in words for lat-first input or, with `xy`, for x,
 // y (longitude, latitude) input. Anything else that does not fit raises

@@ -4,7 +4,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 _Doubles = NDArray[np.float64]
-_Offsets = tuple[NDArray[np.int64], ...]
+_Offsets = tuple[NDArray[np.int64] | None, ...]
 
 def length(lat: _Doubles, lon: _Doubles, offsets: _Offsets, xy: bool, /) -> _Doubles: ...
 def area_perimeter(

@@ -65,7 +65,7 @@ from typing import Any, NamedTuple
 
 import numpy as np
 
-from tarnu import _geometry, _geoarrow
+from tarnu import _geometry, _geoarrow, _shapely
 
 __all__ = ["length", "perimeter", "area", "area_perimeter", "densify"]
 
@@ -81,7 +81,7 @@ class _Input(NamedTuple):
     kind: str
     lat: np.ndarray
     lon: np.ndarray
-    offsets: tuple[np.ndarray, ...]
+    offsets: tuple[np.ndarray | None, ...]
     xy: bool                    # came as x = longitude, y = latitude
     missing: np.ndarray | None  # geometries that are None or null: NaN
     source: Any                 # what the results go back into
@@ -168,7 +168,7 @@ def densify(geoms: Any, lon: Any = None, offsets: Any = None, geometry_type: str
     coordinates, parts = _geometry.densify(
         data.lat, data.lon, data.offsets, data.xy, data.kind in _POLYGONS,
         float(max_segment_m or 0.0), int(n or 0))
-    new_offsets = (parts, *data.offsets[1:])
+    new_offsets = (parts, *_explicit(data.offsets[1:], len(parts) - 1))
     if data.form == "flat":
         return (*coordinates, new_offsets)
     if data.form == "arrow":
@@ -266,11 +266,20 @@ def _read_shapely(geoms: Any, operation: str, takes: tuple[str, ...]) -> _Input:
     else:
         if kinds & set(_LINES) and kinds & set(_POLYGONS):
             raise TypeError(f"{operation}: lines and polygons in one array")
-        ragged_type, coords, offsets = shapely.to_ragged_array(array)
-        kind = _SHAPELY_KINDS[int(ragged_type)]
+        kind = max(kinds, key=_LEVELS.__getitem__)  # the Multi type where both are
+        coords, offsets = _shapely.ragged(shapely, array, kind)
         lon, lat = coords[:, 0], coords[:, 1]
-    return _Input(kind, lat, lon, tuple(np.asarray(o, dtype=np.int64) for o in offsets), True,
-                  missing if missing.any() else None, source, form)
+    return _Input(kind, lat, lon, offsets, True, missing if missing.any() else None, source, form)
+
+
+def _explicit(levels: tuple[Any, ...], below: int) -> tuple[np.ndarray, ...]:
+    """Offset levels with the identity (None) written out."""
+    out = []
+    for level in levels:
+        level = np.arange(below + 1, dtype=np.int64) if level is None else level
+        out.append(level)
+        below = len(level) - 1
+    return tuple(out)
 
 
 def _is_geopandas(obj: Any) -> bool:

@@ -71,9 +71,9 @@ void direct_n(const double* lat1, const double* lon1, const double* azi1, const 
 // Points along one geodesic: (lat2[j], lon2[j]) is the point s12[j] metres
 // (negative goes backwards) from (lat1, lon1) along azimuth azi1, lon2
 // reduced to [-180, 180], for j < n. The line's constants are computed
-// once, so a point costs a fraction of a direct problem; each point is the
-// one direct_n gives for the same arguments, bit for bit, and so within
-// 1e-12 degrees of GeographicLib's. Points within 3.6 degrees of a pole,
+// once, so a point costs a fraction of a direct problem; each point agrees
+// with direct_n's for the same arguments within an ulp or two of the
+// angles, and with GeographicLib's within 1e-12 degrees. Points within 3.6 degrees of a pole,
 // and every point of a line whose lat1, lon1 or azi1 the solver does not
 // take (NaN, infinite, beyond +-90, 2^40 degrees or more), are
 // GeographicLib's own.
