@@ -4,9 +4,12 @@
 // The arithmetic is the direct problem's (geodesic_direct.hpp), cut where
 // GeographicLib's GeodesicLine cuts it: line_setup is the constructor,
 // line_position is GenPosition in distance mode with the longitude reduced.
-// One departure: the sine and cosine of the arc sig12 come from tau12's by
-// a small rotation rather than from a second library call, which moves a
-// position by an ulp or two of the angles (below 1e-15 degrees). The notation is GeographicLib's: alp0 the azimuth at the
+// The departures, each moving a position by a few ulps of its angles
+// (below 1e-14 degrees): the sine and cosine of the arc sig12 come from
+// tau12's by a small rotation rather than from a second library call, the
+// library calls are SLEEF's within 3.5 ulp (sincos35, atan2_35) rather than
+// 1, and the longitude is lon1 plus the reduced longitude travelled, so
+// that points along a line are continuous with its start. The notation is GeographicLib's: alp0 the azimuth at the
 // equator crossing, sig the arc length on the auxiliary sphere measured
 // from that crossing, omg the longitude there, tau the distance scaled to
 // an arc, A1m1 and A3c the secular terms of distance and longitude, B11 and
@@ -21,7 +24,8 @@ namespace tarnu::geodesic::kernel {
 
 template <class V>
 struct LineLanes {
-  V lon1;  // point 1's longitude reduced to [-180, 180]
+  V lon1;     // point 1's longitude, as given
+  V rscale;   // 1 / (b (1 + A1m1)): tau12 per metre
   V salp0, calp0, ssig1, csig1, somg1, comg1, stau1, ctau1;
   V a1m1, b11, a3c, b31;
   V c1pa[series::order + 1], c3a[series::order];
@@ -36,7 +40,7 @@ inline lanes::MaskOf<V> line_setup(V lat1, V lon1, V azi1, LineLanes<V>& g) noex
   namespace S = series;
   const auto rare = ~((abs(lat1) <= 90.0) & (abs(lon1) < reduction_limit) &
                       (abs(azi1) < reduction_limit));
-  g.lon1 = ang_normalize(lon1);
+  g.lon1 = lon1;
   V salp1, calp1, sbet1, cbet1;
   sincosd<L>(ang_round(ang_normalize(azi1)), salp1, calp1);
   sincosd<L>(ang_round(lat1), sbet1, cbet1);
@@ -54,6 +58,7 @@ inline lanes::MaskOf<V> line_setup(V lat1, V lon1, V azi1, LineLanes<V>& g) noex
   const V eps = k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
 
   g.a1m1 = S::A1m1(eps);
+  g.rscale = 1.0 / (S::b * (1.0 + g.a1m1));
   V c1a[S::order + 1];
   S::C1(eps, c1a);
   g.b11 = S::sin_cos_series<true, S::order>(g.ssig1, g.csig1, c1a);
@@ -68,19 +73,19 @@ inline lanes::MaskOf<V> line_setup(V lat1, V lon1, V azi1, LineLanes<V>& g) noex
   return rare;
 }
 
-// The point s12 metres along the line: lat2 and lon2 (reduced to
-// [-180, 180]), degrees. Returns the lanes GeographicLib must solve: s12
-// NaN, infinite or of 1e12 m or more, or point 2 within 3.6 degrees of a
-// pole (see geodesic_direct.hpp).
+// The point s12 metres along the line: lat2, and lon2 = lon1 plus the
+// longitude travelled reduced to [-180, 180], degrees. Returns the lanes
+// GeographicLib must solve: s12 NaN, infinite or of 1e12 m or more, or
+// point 2 within 3.6 degrees of a pole (see geodesic_direct.hpp).
 template <class L, class V>
 inline lanes::MaskOf<V> line_position(const LineLanes<V>& g, V s12, V& lat2, V& lon2) noexcept {
   using namespace lanes;
   namespace S = series;
   auto rare = ~(abs(s12) < direct_distance_limit);
   // s12 becomes the arc sig12 through the reverted series.
-  const V tau12 = s12 / (S::b * (1.0 + g.a1m1));
+  const V tau12 = s12 * g.rscale;
   V s, c;
-  L::sincos(tau12, s, c);
+  L::sincos35(tau12, s, c);
   const V b12 = -S::sin_cos_series<true, S::order>(g.stau1 * c + g.ctau1 * s,
                                                    g.ctau1 * c - g.stau1 * s, g.c1pa);
   // sig12 = tau12 + delta with |delta| = |B11 - B12| < 4e-3: its sine and
@@ -103,12 +108,17 @@ inline lanes::MaskOf<V> line_position(const LineLanes<V>& g, V s12, V& lat2, V& 
   csig2 = select(at_pole, splat<V>(S::tiny), csig2);
 
   const V somg2 = g.salp0 * ssig2;
-  const V omg12 = L::atan2(somg2 * g.comg1 - csig2 * g.somg1, csig2 * g.comg1 + somg2 * g.somg1);
+  const V omg12 =
+      L::atan2_35(somg2 * g.comg1 - csig2 * g.somg1, csig2 * g.comg1 + somg2 * g.somg1);
   const V lam12 = omg12 + g.a3c * (sig12 + (S::sin_cos_series<true, S::order - 1>(ssig2, csig2,
                                                                                   g.c3a) -
                                             g.b31));
-  lon2 = ang_normalize(g.lon1 + ang_normalize(lam12 * per_radian));
-  lat2 = atan2d<L>(sbet2, S::f1 * cbet2);
+  // |lam12| stays within a turn: one step of 360 reduces it.
+  V lon12 = lam12 * per_radian;
+  lon12 = select(lon12 > 180.0, lon12 - 360.0, select(lon12 < -180.0, lon12 + 360.0, lon12));
+  lon2 = g.lon1 + lon12;
+  // cbet2 >= 0: the angle is within [-90, 90], where atan2 needs no octants.
+  lat2 = L::atan2_35(sbet2, S::f1 * cbet2) * per_radian;
   return rare;
 }
 

@@ -87,6 +87,7 @@ void direct_one(const double* lat1, const double* lon1, const double* azi1, cons
 void line_one(double lat1, double lon1, double azi1, const double* s12, std::size_t j,
               double* lat2, double* lon2) noexcept {
   wgs84().solver().Direct(lat1, lon1, azi1, s12[j], lat2[j], lon2[j]);
+  lon2[j] = lon1 + GeographicLib::Math::AngDiff(lon1, lon2[j]);  // as line_position's
 }
 
 }  // namespace kernel

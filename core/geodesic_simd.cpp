@@ -1,6 +1,10 @@
 // One geodesic kernel for one vector width. The build compiles this file
 // once per entry below, each time with that entry's macro and -m flags.
 //
+// sincos35 and atan2_35 are the same families' functions within 3.5 ulp
+// rather than 1, for points along a line (geodesic_line.hpp), where an
+// ulp or two of an angle is far below what is asked of a position.
+//
 // The AVX-512 and AVX2 kernels call SLEEF's deterministic family with FMA
 // inside (finz), about 15% faster than without; the SSE2 and scalar kernels,
 // for CPUs without FMA, the family without (cinz). A deterministic family
@@ -24,6 +28,7 @@
 #define FAMILY finz
 #define LANES 8
 #define SLEEF(fn) Sleef_finz_##fn##8_u10avx512f
+#define SLEEF35(fn) Sleef_finz_##fn##8_u35avx512f
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma"))
 #elif defined(TARNU_GEODESIC_AVX2)
 #define KERNEL geodesic_avx2
@@ -31,6 +36,7 @@
 #define FAMILY finz
 #define LANES 4
 #define SLEEF(fn) Sleef_finz_##fn##4_u10avx2
+#define SLEEF35(fn) Sleef_finz_##fn##4_u35avx2
 #define CPU_SUPPORTS (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
 #elif defined(TARNU_GEODESIC_SSE2)
 #define KERNEL geodesic_sse2
@@ -38,6 +44,7 @@
 #define FAMILY cinz
 #define LANES 2
 #define SLEEF(fn) Sleef_cinz_##fn##2_u10sse2
+#define SLEEF35(fn) Sleef_cinz_##fn##2_u35sse2
 #define CPU_SUPPORTS __builtin_cpu_supports("sse2")
 #elif defined(TARNU_GEODESIC_SCALAR)
 #define KERNEL geodesic_scalar
@@ -45,6 +52,7 @@
 #define FAMILY cinz
 #define LANES 1
 #define SLEEF(fn) Sleef_cinz_##fn##1_u10purec
+#define SLEEF35(fn) Sleef_cinz_##fn##1_u35purec
 #define CPU_SUPPORTS true
 #else
 #error "geodesic_simd.cpp is built once per width, with one TARNU_GEODESIC_* macro defined"
@@ -66,6 +74,12 @@ struct Lanes {
     c = V{r.y};
   }
   static V atan2(V y, V x) noexcept { return V{SLEEF(atan2d)(y[0], x[0])}; }
+  static void sincos35(V x, V& s, V& c) noexcept {
+    const Sleef_double_2 r = SLEEF35(sincosd)(x[0]);
+    s = V{r.x};
+    c = V{r.y};
+  }
+  static V atan2_35(V y, V x) noexcept { return V{SLEEF35(atan2d)(y[0], x[0])}; }
   static unsigned bits(M m) noexcept { return m[0] != 0 ? 1u : 0u; }
 #else
   static void sincos(V x, V& s, V& c) noexcept {
@@ -74,6 +88,12 @@ struct Lanes {
     c = r.y;
   }
   static V atan2(V y, V x) noexcept { return SLEEF(atan2d)(y, x); }
+  static void sincos35(V x, V& s, V& c) noexcept {
+    const auto r = SLEEF35(sincosd)(x);
+    s = r.x;
+    c = r.y;
+  }
+  static V atan2_35(V y, V x) noexcept { return SLEEF35(atan2d)(y, x); }
 #if LANES == 8
   static V sqrt(V x) noexcept { return _mm512_sqrt_pd(x); }
   static unsigned bits(M m) noexcept {

@@ -69,14 +69,15 @@ void direct_n(const double* lat1, const double* lon1, const double* azi1, const 
               std::size_t n, const DirectOutputs& out) noexcept;
 
 // Points along one geodesic: (lat2[j], lon2[j]) is the point s12[j] metres
-// (negative goes backwards) from (lat1, lon1) along azimuth azi1, lon2
-// reduced to [-180, 180], for j < n. The line's constants are computed
-// once, so a point costs a fraction of a direct problem; each point agrees
-// with direct_n's for the same arguments within an ulp or two of the
-// angles, and with GeographicLib's within 1e-12 degrees. Points within 3.6 degrees of a pole,
-// and every point of a line whose lat1, lon1 or azi1 the solver does not
-// take (NaN, infinite, beyond +-90, 2^40 degrees or more), are
-// GeographicLib's own.
+// (negative goes backwards) from (lat1, lon1) along azimuth azi1, for j < n.
+// lon2 is lon1 plus the longitude travelled reduced to [-180, 180], so the
+// points of a stretch that turns less than 180 degrees of longitude are
+// continuous with lon1, whatever range lon1 is given in. The line's
+// constants are computed once, so a point costs a fraction of a direct
+// problem; each agrees with GeographicLib's within 1e-12 degrees (modulo
+// 360 for lon2). Points within 3.6 degrees of a pole, and every point of a
+// line whose lat1, lon1 or azi1 the solver does not take (NaN, infinite,
+// beyond +-90, 2^40 degrees or more), are GeographicLib's own.
 void line_n(double lat1, double lon1, double azi1, const double* s12, std::size_t n,
             double* lat2, double* lon2) noexcept;
 
