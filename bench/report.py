@@ -210,8 +210,35 @@ def results_md(results: Results, s: Settings, plot: str) -> str:
     for op in OPERATIONS:
         lines += array_table(op, results, s)
     lines += ["## Distance error against GeographicLib", "", *error_table(results),
-              "## Memory", "", *memory_table(results, s)]
+              "## Memory", "", *memory_table(results, s),
+              "## Lines and polygons (tarnu.geometry)", "", *geometry_table(results)]
     return "\n".join(lines).rstrip() + "\n"
+
+
+# What each figure of bench/geometry.py is, with its unit.
+GEOMETRY_FIGURES = {
+    "area_flat_us": "µs per polygon: `geometry.area_perimeter` from flat arrays",
+    "area_geoseries_us": "µs per polygon: `geometry.area_perimeter` of a GeoSeries",
+    "pyproj_polygon_us": "µs per polygon: pyproj `Geod.polygon_area_perimeter`, one call each",
+    "pyproj_geometry_us": "µs per polygon: pyproj `Geod.geometry_area_perimeter`, one call each",
+    "length_shapely_us": "µs per line: `geometry.length` of a shapely array",
+    "length_flat_us": "µs per line: `geometry.length` from flat arrays",
+    "pyproj_length_us": "µs per line: pyproj `Geod.geometry_length`, one call each",
+    "workaround_us": "µs per line: `shapely.get_coordinates` + `Geod.inv` + `np.bincount`",
+    "densify_ns": "ns per point: `geometry.densify`, a point every 250 m",
+    "pyproj_intermediate_ns": "ns per point: pyproj `Geod.inv_intermediate`, one call per edge",
+    "memory_flat": "peak extra memory over outputs + one copy of the coordinates, flat arrays",
+    "memory_geoseries": "peak extra memory over outputs + one copy of the coordinates, GeoSeries",
+}
+
+
+def geometry_table(results: Results) -> list[str]:
+    """Every figure of the geometry children, one thread and two."""
+    body = [[what, fmt(results.geometry.get(key)), fmt(results.geometry.get(f"{key}@2"))]
+            for key, what in GEOMETRY_FIGURES.items()]
+    return [("Polygons and lines of 8 vertices, edges under 100 km, 10^6 of each in the full run "
+             "(pyproj's loops on 20,000); best of the repeats."), "",
+            *table(["Figure", "1 thread", "2 threads"], body)]
 
 
 def readme_block(results: Results, s: Settings) -> str:

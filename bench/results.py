@@ -28,6 +28,7 @@ class Results:
     # row -> the row whose samples it shares: a variant whose environment is
     # what this process has already (two threads on a two-CPU machine)
     aliases: dict[str, str] = field(default_factory=dict)
+    geometry: dict[str, float] = field(default_factory=dict)        # geometry.py's figures
 
     def merge(self, other: Results) -> None:
         for row, sizes in other.arrays.items():

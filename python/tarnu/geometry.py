@@ -253,11 +253,12 @@ def _read_shapely(geoms: Any, operation: str, takes: tuple[str, ...]) -> _Input:
         source, array = None, array.reshape(1)
     types = shapely.get_type_id(array)
     missing = types < 0
-    present = types[~missing]
-    for type_id in np.unique(present):
+    found = np.unique(types[~missing])
+    del types  # before the coordinates are copied: peak memory
+    for type_id in found:
         _take(operation, _SHAPELY_KINDS.get(int(type_id)) or
               _SHAPELY_NAMES.get(int(type_id), f"geometry type {type_id}"), takes)
-    kinds = {_SHAPELY_KINDS[int(t)] for t in np.unique(present)}
+    kinds = {_SHAPELY_KINDS[int(t)] for t in found}
     if not kinds:
         kind = takes[0]
         lat = lon = np.zeros(0)
@@ -296,7 +297,7 @@ def _finish(data: _Input, result: np.ndarray) -> Any:
         result[data.missing] = np.nan
     if data.form == "geopandas":
         import pandas  # type: ignore[import-untyped]
-        return pandas.Series(result, index=data.source.index, name=data.source.name)
+        return pandas.Series(result, index=data.source.index, name=data.source.name, copy=False)
     if data.form == "shapely" and data.source is None:
         return float(result[0])
     return result
