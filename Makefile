@@ -42,12 +42,16 @@ test-cpp: $(STAMPS)/venv
 # quantity, and ns per pair on one thread (bench/solver_check.cpp). Not part
 # of `make test`: it takes several minutes. PAIRS=1000000 makes it quicker.
 PAIRS ?= 10000000
+# Then tarnu.geometry against GeographicLib's PolygonArea and GeodesicLine,
+# set by set (bench/geometry_check.cpp); PARCELS random parcels among them.
+PARCELS ?= 100000
 
 accuracy: $(STAMPS)/venv
 	$(VENV)/bin/cmake -S . -B build/accuracy -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
 	    -DTARNU_BUILD_SOLVER_CHECK=ON -DCMAKE_BUILD_TYPE=Release
-	$(VENV)/bin/cmake --build build/accuracy --target solver_check
+	$(VENV)/bin/cmake --build build/accuracy --target solver_check geometry_check
 	build/accuracy/solver_check $(PAIRS)
+	build/accuracy/geometry_check $(PARCELS)
 
 test-python: $(STAMPS)/install
 	$(PY) -m pytest

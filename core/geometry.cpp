@@ -208,6 +208,7 @@ struct Measure {
     if (length) length[g] = 0;
   }
 
+  // cppcheck-suppress constParameter ; the solver writes the batch's s12 and S12
   void flush(Batch& b) noexcept {
     geodesic::inverse_n(b.lat1, b.lon1, b.lat2, b.lon2, b.size,
                         {.s12 = b.s12, .S12 = area ? b.S12 : nullptr});

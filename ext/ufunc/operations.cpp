@@ -1,6 +1,7 @@
 // Every operation as a kernel over contiguous blocks, with its docstring:
 // one core call per block, or one core call per element where the core has
 // no array form.
+#include <algorithm>
 #include <iterator>
 
 #include "loops.hpp"
@@ -69,7 +70,7 @@ void geodesic_intermediate(In in, Out out, std::size_t n) noexcept {
   constexpr std::size_t m = 256;
   double s12[m], azi1[m];
   for (std::size_t i = 0; i < n; i += m) {
-    const std::size_t k = n - i < m ? n - i : m;
+    const std::size_t k = std::min(m, n - i);
     geodesic::inverse_n(in[0] + i, in[1] + i, in[2] + i, in[3] + i, k, {.s12 = s12, .azi1 = azi1});
     for (std::size_t j = 0; j < k; ++j) s12[j] *= in[4][i + j];
     geodesic::direct_n(in[0] + i, in[1] + i, azi1, s12, k, {.lat2 = out[0] + i, .lon2 = out[1] + i});
