@@ -155,8 +155,10 @@ def densify(geoms: Any, lon: Any = None, offsets: Any = None, geometry_type: str
     Every vertex is kept. An edge of length s12 cut into k pieces gains the
     k - 1 points j * s12 / k metres along it, each within 1e-12 degrees of
     GeographicLib's GeodesicLine position: the line is solved once per edge,
-    then stepped along. A ring's implied closing edge is densified too.
-    Only the innermost offsets change; z and m values are dropped.
+    then stepped along. A new point's longitude is within 180 degrees of
+    its edge's first vertex (continuous along the edge, so it may pass
+    +-180). A ring's implied closing edge is densified too. Only the
+    innermost offsets change; z and m values are dropped.
     """
     if (max_segment_m is None) == (n is None):
         raise TypeError("densify takes one of max_segment_m and n")
