@@ -30,7 +30,15 @@ _BY_DEPTH = {1: "geoarrow.linestring", 3: "geoarrow.multipolygon"}
 
 
 class _Schema(ctypes.Structure):
-    pass
+    format: bytes
+    name: bytes
+    metadata: int | None
+    flags: int
+    n_children: int
+    children: Any
+    dictionary: int | None
+    release: int | None
+    private_data: int | None
 
 
 _Schema._fields_ = [
@@ -43,7 +51,16 @@ _Schema._fields_ = [
 
 
 class _Array(ctypes.Structure):
-    pass
+    length: int
+    null_count: int
+    offset: int
+    n_buffers: int
+    n_children: int
+    buffers: Any
+    children: Any
+    dictionary: int | None
+    release: int | None
+    private_data: int | None
 
 
 _Array._fields_ = [
