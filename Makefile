@@ -37,17 +37,57 @@ test-cpp: $(STAMPS)/venv
 	$(VENV)/bin/cmake --build $(CPP_BUILD)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure
 
-# The vectorised WGS84 solver against GeographicLib: ten million random pairs
-# plus the edge sets at every width the CPU has, the worst error per
-# quantity, and ns per pair on one thread (bench/solver_check.cpp). Not part
-# of `make test`: it takes several minutes. PAIRS=1000000 makes it quicker.
-PAIRS ?= 10000000
+# The vectorised WGS84 solver at every width the CPU has, region by region,
+# against a long-double GeographicLib as the truth, beside GeographicLib
+# itself: worst and RMS error per quantity, agreement with GeographicLib,
+# bit-for-bit agreement of the widths of each family, and ns per pair on one
+# thread (bench/solver_check.cpp). Writes bench/ACCURACY.md. Not part of
+# `make test`: it takes a few minutes. PAIRS is the sample of each region
+# (ten times that for random pairs); PAIRS=10000 makes it quick.
+PAIRS ?= 100000
+TRUTH := build/truth
+GEOGRAPHICLIB_SOURCE := build/src/geographiclib-2.1.2
 
-accuracy: $(STAMPS)/venv
+accuracy: $(STAMPS)/venv $(TRUTH)/libGeographicLibLD.a
 	$(VENV)/bin/cmake -S . -B build/accuracy -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-	    -DTARNU_BUILD_SOLVER_CHECK=ON -DCMAKE_BUILD_TYPE=Release
+	    -DTARNU_BUILD_SOLVER_CHECK=ON -DTARNU_TRUTH=$(abspath $(TRUTH)) -DCMAKE_BUILD_TYPE=Release
 	$(VENV)/bin/cmake --build build/accuracy --target solver_check
-	build/accuracy/solver_check $(PAIRS)
+	build/accuracy/solver_check $(PAIRS) bench/ACCURACY.md
+
+# The truth: GeographicLib's geodesic routines from Debian's source, built in
+# long double under the namespace GeographicLibLD (bench/truth_config.h
+# replaces its Config.h), as a static library with its headers.
+$(TRUTH)/libGeographicLibLD.a: bench/truth_config.h | $(GEOGRAPHICLIB_SOURCE)/
+	rm -rf $(TRUTH) && mkdir -p $(TRUTH)/include
+	cp -r $(GEOGRAPHICLIB_SOURCE)/include/GeographicLib $(TRUTH)/include/
+	cp bench/truth_config.h $(TRUTH)/include/GeographicLib/Config.h
+	for f in Math Geodesic GeodesicLine; do \
+	    g++ -std=c++11 -O2 -w -I$(TRUTH)/include -c $(GEOGRAPHICLIB_SOURCE)/src/$$f.cpp \
+	        -o $(TRUTH)/$$f.o || exit 1; done
+	ar rcs $@ $(TRUTH)/*.o
+
+# build/src/<package>-<version>/: Debian 12's source package of a library
+# tarnu builds on, unpacked with Debian's patches applied, e.g.
+# build/src/geographiclib-2.1.2/ or build/src/sleef-3.5.1/. apt reads a
+# deb-src list of its own and keeps its index and downloads under
+# build/src/apt, so the system's apt sources and state stay as they are.
+DEB_SRC := build/src/apt
+APT_DEB_SRC = apt-get -q -o DPkg::Lock::Timeout=900 -o APT::Sandbox::User=root \
+    -o Dir::Etc::sourcelist=$(abspath $(DEB_SRC))/deb-src.sources -o Dir::Etc::sourceparts=- \
+    -o Dir::State::Lists=$(abspath $(DEB_SRC))/lists -o Dir::Cache=$(abspath $(DEB_SRC))/cache
+
+build/src/%/:
+	@package=$(firstword $(subst -, ,$*)); version=$(lastword $(subst -, ,$*)); \
+	command -v dpkg-source >/dev/null || { SUDO=$$([ "$$(id -u)" = 0 ] || echo sudo); \
+	    $$SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends dpkg-dev; } && \
+	mkdir -p $(DEB_SRC)/lists/partial $(DEB_SRC)/cache/archives/partial && \
+	printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm' \
+	    'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' \
+	    > $(DEB_SRC)/deb-src.sources && \
+	$(APT_DEB_SRC) update -qq && \
+	(cd $(DEB_SRC) && $(APT_DEB_SRC) source --download-only $$package) && \
+	dsc=$$(ls $(DEB_SRC)/$${package}_$$version-*.dsc) && \
+	rm -rf build/src/$*.tmp && dpkg-source --no-copy -x $$dsc build/src/$*.tmp && mv build/src/$*.tmp $@
 
 test-python: $(STAMPS)/install
 	$(PY) -m pytest

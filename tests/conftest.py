@@ -18,6 +18,9 @@ SANITIZED = bool(os.environ.get("TARNU_SANITIZED"))  # set by `make test-asan`
 SPECIAL = (-math.inf, -0.0, 0.0, math.nan, math.inf)
 SPHERE_RADIUS = 6371008.8  # metres
 KEYS = ("lat1", "lon1", "lat2", "lon2", "s12", "azi1", "azi2", "a12", "m12", "M12", "M21", "S12")
+# The largest magnitude of an output angle, in degrees: azimuths and the
+# direct problem's lon2 are reduced to [-180, 180].
+RANGE = {"lat2": 90.0, "lon2": 180.0, "azi1": 180.0, "azi2": 180.0}
 
 # The surface as callers see it: submodules, then functions in registration
 # order, each with its parameters and docstring (after the signature line).
