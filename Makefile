@@ -23,7 +23,7 @@ STAMPS := .stamps
 # chromium opens the documentation site in the browser check (make docs-check).
 DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++ cppcheck qemu-user \
     chromium
-SOURCES := CMakeLists.txt pyproject.toml $(shell find core pool src ufunc python -type f -not -name '*.pyc')
+SOURCES := CMakeLists.txt pyproject.toml $(shell find core pool ext python -type f -not -name '*.pyc')
 CPP_BUILD := build/cpp
 
 .PHONY: demo test test-cpp test-python docs docs-check typecheck test-python313 wheel test-wheel install clean check lint test-asan test-cpp-asan test-python-asan accuracy FORCE
@@ -195,7 +195,7 @@ clean:
 
 # --- reliability checks (part of `make test`; `make check` alone runs them) ---
 #
-# lint: cppcheck over core/, pool/, src/ and ufunc/. useStlAlgorithm is off: it asks for
+# lint: cppcheck over core/, pool/ and ext/. useStlAlgorithm is off: it asks for
 # std::find_if in place of short explicit loops, which read better here.
 # test-asan: the C++ tests and the whole pytest suite against a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer, in its own venv. Python is
@@ -211,7 +211,7 @@ check: lint test-asan
 lint: $(STAMPS)/debian
 	cppcheck --std=c++20 --language=c++ --enable=warning,style,performance,portability \
 	    --suppress=useStlAlgorithm --inline-suppr --quiet --error-exitcode=1 \
-	    -I core/include -I core -I pool/include -I src -I ufunc core pool src ufunc
+	    -I core/include -I core -I pool/include -I ext core pool ext
 
 ASAN_VENV := .venv-asan
 ASAN_PY := $(ASAN_VENV)/bin/python

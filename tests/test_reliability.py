@@ -205,3 +205,28 @@ def test_one_interpreter_has_the_module(kind, first):
     # 3.12 initialises a single-phase module in the subinterpreter that asks
     # first, 3.13 in the main interpreter first: either way exactly one wins.
     assert (sub == "None", main) in {(True, "main: ImportError"), (False, "main: imported True")}
+
+
+# --- faults at the entry points -----------------------------------------------------
+
+def test_module_init_fault_is_raised_not_fatal():
+    # A NumPy without its API tables is an internal fault, thrown inside
+    # PyInit__ufunc and inside a batch call: each must arrive as
+    # PanicException, never end the process.
+    child = run_python("""
+        import sys, types
+        for name in ("numpy", "numpy._core", "numpy._core._multiarray_umath"):
+            sys.modules[name] = types.ModuleType(name)
+        from tarnu import _tarnu
+        for attempt in (lambda: _tarnu.distance.great_circle_distance_batch(*[[0.0]] * 4),
+                        lambda: __import__("tarnu._ufunc")):
+            try:
+                attempt()
+            except BaseException as e:
+                assert type(e).__name__ == "PanicException" and "API capsule" in str(e), e
+            else:
+                raise AssertionError("no PanicException")
+        print("ok")
+    """)
+    assert_ok(child)
+    assert child.stderr.count("tarnu: internal fault") == 2

@@ -5,59 +5,16 @@
 #include <new>
 #include <string>
 
-// Compiled against NumPy 2's headers, and runs on NumPy 1.23 and later: the
-// API table is bound at run time from whichever NumPy is installed. It lives
-// in this file alone; no other file includes NumPy.
-#define NPY_NO_DEPRECATED_API NPY_1_23_API_VERSION
-#define NPY_TARGET_VERSION NPY_1_23_API_VERSION
-#define PY_ARRAY_UNIQUE_SYMBOL tarnu_ARRAY_API
-#include <numpy/arrayobject.h>
+#include "shared/numpy.hpp"
 
-namespace _tarnu {
+namespace tarnu::py::exact {
 namespace {
 
 // ---------------------------------------------------------------------------
-// NumPy's API, bound on first use.
+// NumPy's API.
 
-// An internal fault whose message ends with the pending exception's text,
-// if any. That exception stays pending: the PanicException keeps it as its
-// context.
-[[gnu::cold, gnu::noinline, noreturn]] void throw_fault(std::string message) {
-  PyObject* error = PyErr_GetRaisedException();  // new reference or nullptr
-  if (error != nullptr) {
-    Ref text(PyObject_Str(error));
-    const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-    if (utf8 != nullptr) message.append(": ").append(utf8);
-    PyErr_Clear();
-    PyErr_SetRaisedException(error);  // steals
-  }
-  throw Fault(std::move(message));
-}
-
-[[gnu::cold, gnu::noinline]] bool raise_numpy_missing() {
-  Ref cause(PyErr_GetRaisedException());
-  PyErr_SetString(PyExc_ImportError,
-                  "numpy is required by the batch functions, and it could not be imported");
-  Ref error(PyErr_GetRaisedException());
-  PyException_SetCause(error.get(), cause.release());  // steals
-  PyErr_SetRaisedException(error.release());
-  return false;
-}
-
-// Imports NumPy's core and takes its API table from the "_ARRAY_API" capsule
-// the first time; later calls test one pointer. A failed attempt leaves the
-// table unset, so the next call tries again. NumPy that is not installed is
-// an ImportError, chained to NumPy's own; a NumPy without its API table is
-// an internal fault.
-inline bool bind_numpy() {
-  // NumPy's own _import_array, not PyArray_ImportNumPyAPI: that one prints
-  // the error and replaces it with a message of its own.
-  if (PyArray_API == nullptr && _import_array() < 0) [[unlikely]] {
-    if (PyErr_ExceptionMatches(PyExc_ImportError)) return raise_numpy_missing();
-    throw_fault("Failed to access NumPy array API capsule");
-  }
-  return true;
-}
+constexpr const char numpy_missing[] =
+    "numpy is required by the batch functions, and it could not be imported";
 
 // The float64 descriptor; a new reference kept for the process.
 PyArray_Descr* float64_descriptor() {
@@ -121,7 +78,7 @@ bool parse_arrays(const FunctionDescription<4>& description, PyObject* const* ar
                   Py_ssize_t nargs, PyObject* kwnames, std::array<InputArray, 4>& out) {
   std::array<PyObject*, 4> slots;
   if (!bind(description, args, nargs, kwnames, slots)) return false;
-  if (!bind_numpy()) return false;
+  if (!bind_numpy(numpy_missing)) return false;
   // Every type error is reported before any contiguity or length error,
   // whatever the positions of the arguments.
   for (std::size_t i = 0; i < 4; ++i) {
@@ -225,4 +182,4 @@ PyObject* make_array(OutputBuffer&& buffer) {
   return array.release();
 }
 
-}  // namespace _tarnu
+}  // namespace tarnu::py::exact

@@ -3,7 +3,7 @@
 #include "submodules.hpp"
 #include "tarnu/units.hpp"
 
-namespace _tarnu {
+namespace tarnu::py::exact {
 namespace {
 
 namespace units = tarnu::units;
@@ -79,4 +79,4 @@ const PyMethodDef units_methods[] = {
 
 bool register_units(PyObject* module) { return add_functions(module, units_methods); }
 
-}  // namespace _tarnu
+}  // namespace tarnu::py::exact

@@ -2,9 +2,9 @@
 // arrays, and handing a filled buffer of doubles back as a new array without
 // a copy.
 //
-// Only this pair of files sees NumPy's native API. It is bound on the first
-// call that accepts an array, so the module imports, and every function that
-// takes no array works, where NumPy is not installed.
+// Only this pair of files sees NumPy's native API in the module. It is bound
+// on the first call that accepts an array, so the module imports, and every
+// function that takes no array works, where NumPy is not installed.
 #pragma once
 
 #include <array>
@@ -14,7 +14,7 @@
 
 #include "boundary.hpp"
 
-namespace _tarnu {
+namespace tarnu::py::exact {
 
 // An accepted input: a one-dimensional, contiguous array of doubles, read in
 // place. It holds a new reference to the array for as long as it lives, so
@@ -73,4 +73,4 @@ class OutputBuffer {
 // the owner is an internal fault ("Failed to create slice container").
 PyObject* make_array(OutputBuffer&& buffer);
 
-}  // namespace _tarnu
+}  // namespace tarnu::py::exact

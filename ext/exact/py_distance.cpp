@@ -8,7 +8,7 @@
 #include "tarnu/geodesic.hpp"
 #include "tarnu/great_circle.hpp"
 
-namespace _tarnu {
+namespace tarnu::py::exact {
 namespace {
 
 namespace geodesic = tarnu::geodesic;
@@ -165,4 +165,4 @@ const PyMethodDef distance_methods[] = {
 
 bool register_distance(PyObject* module) { return add_functions(module, distance_methods); }
 
-}  // namespace _tarnu
+}  // namespace tarnu::py::exact

@@ -8,7 +8,7 @@
 #include "tarnu/great_circle.hpp"
 #include "tarnu/units.hpp"
 
-namespace _ufunc {
+namespace tarnu::py::ufunc {
 namespace {
 
 namespace geodesic = tarnu::geodesic;
@@ -162,4 +162,4 @@ const Operation* operations(std::size_t& count) noexcept {
   return table;
 }
 
-}  // namespace _ufunc
+}  // namespace tarnu::py::ufunc

@@ -5,10 +5,10 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-namespace _tarnu {
+namespace tarnu::py::exact {
 
 bool register_distance(PyObject* module);
 bool register_geodesic(PyObject* module);
 bool register_units(PyObject* module);
 
-}  // namespace _tarnu
+}  // namespace tarnu::py::exact

@@ -1,12 +1,13 @@
-// The call boundary shared by every Python function of the module: argument
-// binding and conversion, result objects, Python exceptions and internal
-// faults.
+// The call boundary shared by every Python function of tarnu._tarnu:
+// argument binding and conversion, result objects, Python exceptions and
+// registration.
 //
 // A function body reads the same four steps everywhere: its
 // FunctionDescription, one `parse` call that binds and converts the
 // arguments (returning false with the exception set), one call into the
 // core, and one `make_*` call for the result. Bodies run inside `call`, the
-// only place where C++ exceptions are caught and turned into Python ones.
+// only place where C++ exceptions are caught and turned into Python ones
+// (shared/fault.hpp).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -14,82 +15,16 @@
 
 #include <array>
 #include <cstddef>
-#include <exception>
-#include <source_location>
-#include <string>
 #include <string_view>
+
+#include "shared/fault.hpp"
+#include "shared/handle.hpp"
 
 namespace tarnu::geodesic {
 struct GeodesicResult;
 }
 
-namespace _tarnu {
-
-// ---------------------------------------------------------------------------
-// Owning handle for one new reference.
-
-class Ref {
- public:
-  Ref() noexcept = default;
-  explicit Ref(PyObject* new_reference) noexcept : ptr_(new_reference) {}
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  Ref(Ref&& other) noexcept : ptr_(other.release()) {}
-  Ref& operator=(Ref&& other) noexcept {
-    // One use of `other`: the temporary takes it, then drops our old value.
-    // cppcheck-suppress accessMoved
-    Ref(std::move(other)).swap(*this);
-    return *this;
-  }
-  ~Ref() { Py_XDECREF(ptr_); }
-
-  PyObject* get() const noexcept { return ptr_; }
-  PyObject* release() noexcept {
-    PyObject* p = ptr_;
-    ptr_ = nullptr;
-    return p;
-  }
-  explicit operator bool() const noexcept { return ptr_ != nullptr; }
-  void swap(Ref& other) noexcept { std::swap(ptr_, other.ptr_); }
-
- private:
-  PyObject* ptr_ = nullptr;
-};
-
-// ---------------------------------------------------------------------------
-// Internal faults: a broken invariant inside native code. Constructing one
-// writes its report (thread, source location, message) to standard error at
-// once; `call` raises it in Python as PanicException.
-
-class Fault : public std::exception {
- public:
-  explicit Fault(std::string message,
-                 std::source_location where = std::source_location::current());
-  const char* what() const noexcept override { return message_.c_str(); }
-
- private:
-  std::string message_;
-};
-
-// The PanicException type, created on first need and kept for the process.
-// Returns a borrowed reference, or nullptr with an exception set.
-PyObject* panic_exception_type() noexcept;
-
-// Turns the C++ exception being handled into a Python exception and returns
-// nullptr. Must be called from a catch block.
-[[gnu::cold]] PyObject* raise_current_exception() noexcept;
-
-// Runs a function body: its result (a new reference, or nullptr with a
-// Python exception set) passes through; any C++ exception becomes a Python
-// one. Nothing escapes: a failure of the translation itself aborts.
-template <class Body>
-inline PyObject* call(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    return raise_current_exception();
-  }
-}
+namespace tarnu::py::exact {
 
 // ---------------------------------------------------------------------------
 // Argument binding.
@@ -215,4 +150,4 @@ bool add_functions(PyObject* module, const PyMethodDef (&definitions)[N]) {
   return add_functions(module, definitions, N);
 }
 
-}  // namespace _tarnu
+}  // namespace tarnu::py::exact

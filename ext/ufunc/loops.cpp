@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace _ufunc {
+namespace tarnu::py::ufunc {
 namespace {
 
 // Elements per kernel call: long enough that the kernel's own loop and its
@@ -87,4 +87,4 @@ void run(const Operation& op, char* const* args, const std::ptrdiff_t* steps,
       op.grain);
 }
 
-}  // namespace _ufunc
+}  // namespace tarnu::py::ufunc

@@ -4,7 +4,7 @@
 #include "submodules.hpp"
 #include "tarnu/geodesic.hpp"
 
-namespace _tarnu {
+namespace tarnu::py::exact {
 namespace {
 
 namespace geodesic = tarnu::geodesic;
@@ -61,4 +61,4 @@ const PyMethodDef geodesic_methods[] = {
 
 bool register_geodesic(PyObject* module) { return add_functions(module, geodesic_methods); }
 
-}  // namespace _tarnu
+}  // namespace tarnu::py::exact

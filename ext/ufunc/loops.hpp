@@ -16,7 +16,7 @@
 
 #include "tarnu/pool.hpp"
 
-namespace _ufunc {
+namespace tarnu::py::ufunc {
 
 inline constexpr int max_inputs = 4;
 inline constexpr int max_outputs = 8;
@@ -41,4 +41,4 @@ const Operation* operations(std::size_t& count) noexcept;
 void run(const Operation& op, char* const* args, const std::ptrdiff_t* steps,
          std::size_t n) noexcept;
 
-}  // namespace _ufunc
+}  // namespace tarnu::py::ufunc
