@@ -20,16 +20,18 @@ VENV := .venv
 PY := $(VENV)/bin/python
 STAMPS := .stamps
 # qemu-user runs the wheel test's older, emulated CPUs.
-DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++ cppcheck qemu-user
+# chromium opens the documentation site in the browser check (make docs-check).
+DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++ cppcheck qemu-user \
+    chromium
 SOURCES := CMakeLists.txt pyproject.toml $(shell find core pool ext python -type f -not -name '*.pyc')
 CPP_BUILD := build/cpp
 
-.PHONY: demo test test-cpp test-python typecheck test-python313 wheel test-wheel install clean check lint test-asan test-cpp-asan test-python-asan accuracy FORCE
+.PHONY: demo test test-cpp test-python docs docs-check typecheck test-python313 wheel test-wheel install clean check lint test-asan test-cpp-asan test-python-asan accuracy FORCE
 
 demo: $(STAMPS)/install
 	$(PY) -m tarnu
 
-test: test-cpp test-python typecheck test-python313 test-wheel check
+test: test-cpp test-python docs-check typecheck test-python313 test-wheel check
 
 test-cpp: $(STAMPS)/venv
 	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
@@ -91,6 +93,22 @@ build/src/%/:
 
 test-python: $(STAMPS)/install
 	$(PY) -m pytest
+
+# The documentation site, from docs/ into docs/_build/html, built against the
+# installed package: its gallery's figures are drawn by the build, warnings
+# are errors and every cross-reference must resolve. Every page is read anew
+# (-E), so that a warning is never hidden by a cached page. The examples on
+# its pages run in test-python (tests/test_docs.py); docs-check then opens
+# the built site in headless Chromium (tests/test_site.py) and saves
+# screenshots in docs/_build/screenshots/.
+DOCS_HTML := docs/_build/html
+
+docs: $(STAMPS)/install
+	$(PY) -m sphinx -E -W --keep-going -n -q -b html docs $(DOCS_HTML)
+	@echo "The site is in $(DOCS_HTML)/index.html"
+
+docs-check: docs $(STAMPS)/debian
+	TARNU_DOCS_SITE=$(DOCS_HTML) $(PY) -m pytest -q -p no:cacheprovider tests/test_site.py
 
 # The stubs against a typed use of every function (mypy --strict) and against
 # the built module (stubtest).
@@ -181,8 +199,9 @@ $(STAMPS)/debian: FORCE
 	@if [ "$$(cat $@ 2>/dev/null)" != "$(DEBIAN_PACKAGES)" ]; then \
 	    if ! dpkg -s $(DEBIAN_PACKAGES) >/dev/null 2>&1; then \
 	        SUDO=$$([ "$$(id -u)" = 0 ] || echo sudo); \
-	        $$SUDO apt-get update -qq && \
-	        DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $(DEBIAN_PACKAGES); \
+	        $$SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq && \
+	        DEBIAN_FRONTEND=noninteractive $$SUDO apt-get -o DPkg::Lock::Timeout=900 \
+	            install -y -qq --no-install-recommends $(DEBIAN_PACKAGES); \
 	    fi && echo "$(DEBIAN_PACKAGES)" > $@; \
 	fi
 

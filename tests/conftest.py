@@ -1,7 +1,9 @@
-"""What the tests share: the function surface, inputs, exact comparison and
-child processes."""
+"""What the tests share: the function surface, inputs, exact comparison,
+child processes, and the running of documented examples."""
 
+import doctest
 import math
+import re
 import os
 import struct
 import subprocess
@@ -10,6 +12,7 @@ import textwrap
 from typing import NamedTuple
 
 import numpy as np
+import pytest
 
 from tarnu import _tarnu
 
@@ -122,3 +125,31 @@ def run_python(code, env=None, timeout=120):
 def assert_ok(child, last_line="ok"):
     assert child.returncode == 0, f"exit {child.returncode}\n{child.stdout}\n{child.stderr}"
     assert child.stdout.strip().splitlines()[-1:] == [last_line], child.stdout + child.stderr
+
+
+DOCTEST_FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
+
+
+def run_examples(source, globs, name, path, line=0):
+    """Runs the >>> examples of a text as one doctest and returns how many
+    ran; fails on the first page or block whose output differs."""
+    test = doctest.DocTestParser().get_doctest(source, globs, name, str(path), line)
+    runner = doctest.DocTestRunner(optionflags=DOCTEST_FLAGS)
+    runner.run(test, out=lambda text: print(text, end=""))
+    assert runner.failures == 0, f"{name}: see the captured output"
+    return runner.tries
+
+
+def assert_same_output(got, expected):
+    """A documented command's output against the real one, word by word
+    (commas separate words too, for CSV); numbers to 12 digits, as
+    GeographicLib builds and vector widths may differ in the last bits."""
+    split = lambda text: re.split(r"[\s,]+", text.strip())
+    assert got.count("\n") == expected.count("\n"), (got, expected)
+    words, wanted_words = split(got), split(expected)
+    assert len(words) == len(wanted_words), (got, expected)
+    for word, wanted in zip(words, wanted_words):
+        try:
+            assert float(word) == pytest.approx(float(wanted), rel=1e-12, abs=1e-9), word
+        except ValueError:
+            assert word == wanted

@@ -1,7 +1,6 @@
 """The README's examples, run: each Python block as a doctest, in a namespace
 that has the tour's imports, and each console line as a command."""
 
-import doctest
 import re
 import shlex
 import subprocess
@@ -12,11 +11,10 @@ import numpy as np
 import pytest
 
 from tarnu import distance, geodesic, ufunc, units
-from conftest import FUNCTIONS
+from conftest import FUNCTIONS, assert_same_output, run_examples
 
 README = Path(__file__).resolve().parents[1] / "README.md"
 BLOCK = re.compile(r"^( *)```python\n(.*?)^\1```", re.M | re.S)
-FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 
 
 def blocks():
@@ -58,11 +56,7 @@ def test_readme_example(heading, line, source):
     exec("lat1 = np.array([51.5074, 40.7128, -33.8688]); lon1 = np.array([-0.1278, -74.0060, "
          "151.2093]); lat2 = np.array([48.8566, 34.0522, 35.6762]); lon2 = np.array([2.3522, "
          "-118.2437, 139.6503])", globs)
-    test = doctest.DocTestParser().get_doctest(source, globs, f"README.md ({heading})",
-                                               str(README), line)
-    runner = doctest.DocTestRunner(optionflags=FLAGS)
-    runner.run(test, out=lambda text: print(text, end=""))
-    assert runner.failures == 0, f"README.md line {line}: see the captured output"
+    run_examples(source, globs, f"README.md line {line} ({heading})", README, line)
 
 
 def console_examples():
@@ -82,12 +76,4 @@ def test_readme_console_example(command, output):
     script = Path(sysconfig.get_path("scripts")) / "tarnu"
     args = [str(script), *shlex.split(command)[1:]]
     result = subprocess.run(args, capture_output=True, text=True, timeout=60, check=True)
-    # Word by word; numbers to 12 digits, as GeographicLib builds may differ
-    # in the last bits.
-    got, expected = result.stdout.split(), output.split()
-    assert len(got) == len(expected) and result.stdout.count("\n") == output.count("\n")
-    for word, wanted in zip(got, expected):
-        try:
-            assert float(word) == pytest.approx(float(wanted), rel=1e-12, abs=1e-9), word
-        except ValueError:
-            assert word == wanted
+    assert_same_output(result.stdout, output)
