@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "geodesic_kernel.hpp"
+#include "dispatch.hpp"
 #include "solver_cases.hpp"
 
 namespace {
 
 using namespace tarnu::solver_cases;
-using tarnu::geodesic::kernel::GeodesicKernel;
+using GeodesicKernel = tarnu::dispatch::SolverKernel;
 using GL = GeographicLib::Geodesic;
 
 constexpr std::size_t chunk = 1'000'000;
@@ -203,8 +203,8 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows under make
   const std::size_t pairs = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10 * chunk;
   std::vector<const GeodesicKernel*> kernels;
-  for (const GeodesicKernel* k : tarnu::geodesic::kernel::all_kernels()) {
-    if (k->cpu_supports()) kernels.push_back(k);
+  for (const tarnu::dispatch::Isa* isa : tarnu::dispatch::registry()) {
+    if (isa->cpu_supports()) kernels.push_back(&isa->solver);
   }
   std::printf("widths on this CPU:");
   for (const auto* k : kernels) std::printf(" %s", k->name);

@@ -15,7 +15,7 @@
 #include "geodesic_lanes.hpp"
 #include "geodesic_series.hpp"
 
-namespace tarnu::geodesic::kernel {
+namespace tarnu::isa::TARNU_ISA::solver {
 
 // Position: lat2, lon2, azi2 and a12. Full: also m12, M12, M21, S12.
 enum class DirectLevel { position, full };
@@ -135,4 +135,4 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
   return rare;
 }
 
-}  // namespace tarnu::geodesic::kernel
+}  // namespace tarnu::isa::TARNU_ISA::solver

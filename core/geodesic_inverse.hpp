@@ -17,7 +17,7 @@
 #include "geodesic_lanes.hpp"
 #include "geodesic_series.hpp"
 
-namespace tarnu::geodesic::kernel {
+namespace tarnu::isa::TARNU_ISA::solver {
 
 // Which quantities an instance computes: the distance and arc length always,
 // the azimuths from `azimuths` on, everything from `full` on.
@@ -331,4 +331,4 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
   return rare;
 }
 
-}  // namespace tarnu::geodesic::kernel
+}  // namespace tarnu::isa::TARNU_ISA::solver

@@ -1,53 +1,20 @@
-// The vectorised WGS84 solver: one kernel per vector width, the loop that
-// feeds it whole arrays, and the hand-off of rare lanes to GeographicLib.
-//
-// geodesic_simd.cpp is compiled once per width and defines one kernel each
-// time, with its lane type in an anonymous namespace so that code built for
-// AVX-512 can never be linked into a caller meant for an older CPU. Kernels
-// of one SLEEF family compute the same bits for the same element (see
-// geodesic_simd.cpp).
+// The vectorised WGS84 solver's drivers: the loop that feeds a kernel whole
+// arrays, a block of lanes at a time, and hands the lanes it flags to
+// GeographicLib. Compiled inside each instruction set's namespace (see
+// core/dispatch.hpp); L is that set's lane type.
 #pragma once
 
 #include <cstddef>
-#include <span>
 
 #include "geodesic_direct.hpp"
+#include "geodesic_fallback.hpp"
 #include "geodesic_inverse.hpp"
 #include "tarnu/geodesic_n.hpp"
-#include "tarnu/simd.hpp"
 
-namespace tarnu::geodesic::kernel {
+namespace tarnu::isa::TARNU_ISA::solver {
 
-using InverseNFn = void (*)(const double*, const double*, const double*, const double*,
-                            std::size_t, const InverseOutputs&) noexcept;
-using DirectNFn = void (*)(const double*, const double*, const double*, const double*,
-                           std::size_t, const DirectOutputs&) noexcept;
-
-struct GeodesicKernel {
-  const char* name;    // the width's name, as simd::width_name
-  const char* family;  // SLEEF's: "finz" (FMA inside) or "cinz"
-  std::size_t lanes;
-  simd::Width width;
-  bool (*cpu_supports)() noexcept;
-  InverseNFn inverse_n;  // the contract of geodesic::inverse_n
-  DirectNFn direct_n;    // the contract of geodesic::direct_n
-};
-
-extern const GeodesicKernel geodesic_avx512;
-extern const GeodesicKernel geodesic_avx2;
-extern const GeodesicKernel geodesic_sse2;
-extern const GeodesicKernel geodesic_scalar;
-
-// Every compiled kernel, widest first; the selected one is the widest the
-// CPU supports within simd::simd_width().
-std::span<const GeodesicKernel* const> all_kernels() noexcept;
-const GeodesicKernel& selected_kernel() noexcept;
-
-// GeographicLib's answer for element i, written to the outputs asked for.
-void inverse_one(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
-                 std::size_t i, const InverseOutputs& out) noexcept;
-void direct_one(const double* lat1, const double* lon1, const double* azi1, const double* s12,
-                std::size_t i, const DirectOutputs& out) noexcept;
+using geodesic::DirectOutputs;
+using geodesic::InverseOutputs;
 
 namespace drive {
 
@@ -103,7 +70,7 @@ void inverse_n(const double* lat1, const double* lon1, const double* lat2, const
     }
     if constexpr (Level == InverseLevel::full) store_lengths(out, i, count, r);
     for (unsigned bits = L::bits(rare) & ((1u << count) - 1); bits != 0; bits &= bits - 1) {
-      inverse_one(lat1, lon1, lat2, lon2, i + static_cast<unsigned>(__builtin_ctz(bits)), out);
+      geodesic::fallback::inverse_one(lat1, lon1, lat2, lon2, i + static_cast<unsigned>(__builtin_ctz(bits)), out);
     }
   }
 }
@@ -124,7 +91,7 @@ void direct_n(const double* lat1, const double* lon1, const double* azi1, const 
     store(out.a12, i, count, r.a12);
     if constexpr (Level == DirectLevel::full) store_lengths(out, i, count, r);
     for (unsigned bits = L::bits(rare) & ((1u << count) - 1); bits != 0; bits &= bits - 1) {
-      direct_one(lat1, lon1, azi1, s12, i + static_cast<unsigned>(__builtin_ctz(bits)), out);
+      geodesic::fallback::direct_one(lat1, lon1, azi1, s12, i + static_cast<unsigned>(__builtin_ctz(bits)), out);
     }
   }
 }
@@ -153,4 +120,4 @@ void direct_any(const double* lat1, const double* lon1, const double* azi1, cons
 }
 
 }  // namespace drive
-}  // namespace tarnu::geodesic::kernel
+}  // namespace tarnu::isa::TARNU_ISA::solver

@@ -16,11 +16,11 @@
 // direct lat2 and lon2 within 1e-12 degrees, areas S12 within 4 m^2 (areas
 // reach 2.5e14 m^2, and rounding noise of 1e-15 rad in an azimuth moves them
 // by 0.04 m^2), and NaN exactly where GeographicLib gives NaN. The AVX-512
-// and AVX2 widths give the same bits, and so do the SSE2 and scalar widths;
-// the two pairs differ by rounding only (over 10^7 random pairs: s12 by 7.5
-// nm, azimuths by 1.2e-12 degrees, S12 by 0.7 m^2 at most). An element's
-// answer does not depend on its neighbours, on n, or on which other
-// outputs are asked for.
+// and AVX2 widths give the same bits, and so do the AVX, SSE2 and scalar
+// widths; the two groups differ by rounding only (over 10^7 random pairs:
+// s12 by 7.5 nm, azimuths by 1.2e-12 degrees, S12 by 0.7 m^2 at most). An
+// element's answer does not depend on its neighbours, on n, or on which
+// other outputs are asked for.
 //
 // Angles are in degrees (azimuths and the direct longitude reduced to
 // [-180, 180]), lengths in metres, areas in square metres. Inputs are read
