@@ -25,14 +25,14 @@
 #include <thread>
 #include <vector>
 
-#include "geodesic_kernel.hpp"
+#include "dispatch.hpp"
 #include "solver_cases.hpp"
 #include "truth.hpp"
 
 namespace {
 
 using namespace tarnu::solver_cases;
-using tarnu::geodesic::kernel::GeodesicKernel;
+using GeodesicKernel = tarnu::dispatch::SolverKernel;
 using GL = GeographicLib::Geodesic;
 using Kernels = std::vector<const GeodesicKernel*>;
 
@@ -405,8 +405,8 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows under make
   const std::size_t n = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000;
   Checker c;
-  for (const GeodesicKernel* k : tarnu::geodesic::kernel::all_kernels()) {
-    if (k->cpu_supports()) c.kernels.push_back(k);
+  for (const tarnu::dispatch::Isa* isa : tarnu::dispatch::registry()) {
+    if (isa->cpu_supports()) c.kernels.push_back(&isa->solver);
   }
   for (std::size_t k = 0; k < c.kernels.size(); ++k) {
     if (leader(c.kernels, k) == k) c.leaders.push_back(k);

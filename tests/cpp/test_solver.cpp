@@ -10,14 +10,14 @@
 #include <cstring>
 #include <iomanip>
 
-#include "geodesic_kernel.hpp"
+#include "dispatch.hpp"
 #include "solver_cases.hpp"
-#include "sphere_kernel.hpp"
 
 namespace {
 
 using namespace tarnu::solver_cases;
-using tarnu::geodesic::kernel::GeodesicKernel;
+using GeodesicKernel = tarnu::dispatch::SolverKernel;
+namespace dispatch = tarnu::dispatch;
 namespace simd = tarnu::simd;
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -54,8 +54,8 @@ Results solve(const GeodesicKernel& k, Problem& p) {
 
 std::vector<const GeodesicKernel*> supported() {
   std::vector<const GeodesicKernel*> ks;
-  for (const GeodesicKernel* k : tarnu::geodesic::kernel::all_kernels()) {
-    if (k->cpu_supports()) ks.push_back(k);
+  for (const dispatch::Isa* isa : dispatch::registry()) {
+    if (isa->cpu_supports()) ks.push_back(&isa->solver);
   }
   return ks;
 }
@@ -164,25 +164,25 @@ TEST(Simd, ParsesExactNamesAndIgnoresOthers) {
     const char* value;
     simd::Width want;
   } cases[] = {{"avx512", simd::Width::avx512}, {"avx2", simd::Width::avx2},
-               {"sse2", simd::Width::sse2},     {"scalar", simd::Width::scalar},
-               {"AVX2", simd::Width::avx2 /* the fallback */},
-               {"", simd::Width::avx2},         {"avx", simd::Width::avx2},
+               {"avx", simd::Width::avx},       {"sse2", simd::Width::sse2},
+               {"scalar", simd::Width::scalar}, {"AVX", simd::Width::avx2 /* the fallback */},
+               {"", simd::Width::avx2},         {"avx2 ", simd::Width::avx2},
                {nullptr, simd::Width::avx2}};
   for (const auto& c : cases) {
     EXPECT_EQ(simd::parse_width(c.value, simd::Width::avx2), c.want) << (c.value ? c.value : "null");
   }
 }
 
-// CTest runs this once more under TARNU_SIMD=sse2: both the solver and the
-// sphere must stay within the cap, and never above the CPU.
+// CTest runs this once more under TARNU_SIMD=sse2 and avx: both the solver
+// and the sphere must stay within the cap, and never above the CPU.
 TEST(Simd, KernelsStayWithinTheCap) {
   const simd::Width cap = simd::parse_width(std::getenv("TARNU_SIMD"), simd::cpu_width());
   EXPECT_EQ(simd::simd_width(), std::min(cap, simd::cpu_width()));
-  EXPECT_LE(tarnu::geodesic::kernel::selected_kernel().width, simd::simd_width());
-  // The sphere's narrowest kernel is SSE2: it serves the scalar cap too.
-  EXPECT_LE(tarnu::great_circle::detail::selected_kernel().width,
-            std::max(simd::simd_width(), simd::Width::sse2));
-  EXPECT_TRUE(tarnu::geodesic::kernel::selected_kernel().cpu_supports());
+  // Below the CPU's width, the cap itself: each width has its kernels.
+  EXPECT_EQ(dispatch::selected().width, simd::simd_width());
+  EXPECT_TRUE(dispatch::selected().cpu_supports());
+  EXPECT_STREQ(simd::solver_kernel().isa, simd::width_name(simd::simd_width()));
+  EXPECT_STREQ(simd::sphere_kernel().isa, simd::width_name(simd::simd_width()));
 }
 
 }  // namespace

@@ -37,8 +37,8 @@
 //   1e8 m; up to 1e10 m every angle within 2e-10 degrees, m12 within 3e-5 m,
 //   M12 and M21 within 3e-12, S12 within 100 m^2; up to 1e12 m, 1e-8
 //   degrees, 0.1 m, 3e-8 and 5000 m^2.
-// The AVX-512 and AVX2 widths give the same bits, and so do the SSE2 and
-// scalar widths; the two pairs differ by rounding only. An element's
+// The AVX-512 and AVX2 widths give the same bits, and so do the AVX, SSE2
+// and scalar widths; the two groups differ by rounding only. An element's
 // answer does not depend on its neighbours, on n, or on which other
 // outputs are asked for.
 //
