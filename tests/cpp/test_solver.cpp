@@ -84,7 +84,7 @@ TEST(Solver, EveryWidthWithinEachRegionsToleranceOfGeographicLib) {
 // value out of range can hide behind a comparison modulo 360.
 TEST(Solver, EveryOutputLiesInItsRange) {
   for (Problem& p : problems()) {
-    const Results got = solve(tarnu::geodesic::kernel::selected_kernel(), p);
+    const Results got = solve(tarnu::dispatch::selected().solver, p);
     for (int q = 0; q < 8; ++q) {
       const Quantity& qty = (p.inverse ? inverse_quantities : direct_quantities)[q];
       std::size_t outside = 0, first = 0;
