@@ -1,7 +1,9 @@
 # Set-up, build and tests. `make demo` and `make test` install what is
 # missing (Debian packages, a Python 3.12 venv and its packages), build and
 # install tarnu into the venv, then run the demo or every test. Both are quick
-# when nothing changed.
+# when nothing changed. `make -j2 test` is safe: each venv, build directory,
+# stamp and pytest run directory belongs to one recipe, and no recipe calls
+# make again.
 
 SHELL := /bin/bash
 .DEFAULT_GOAL := demo
@@ -120,10 +122,12 @@ typecheck: $(STAMPS)/install
 VENV313 := .venv313
 PY313 := $(VENV313)/bin/python
 
-test-python313:
+# Every pytest run but the first has a directory of its own for its temporary
+# files, and no cache, so that `make -j` can run them side by side.
+test-python313: $(if $(PYTHON313),$(STAMPS)/install313)
 	@if [ -z "$(PYTHON313)" ]; then \
 	    echo "Python 3.13 not found: skipping the 3.13 run (set PYTHON313=/path/to/python3.13)"; \
-	else $(MAKE) --no-print-directory $(STAMPS)/install313 && $(PY313) -m pytest -q; fi
+	else $(PY313) -m pytest -q -p no:cacheprovider --basetemp=build/pytest313; fi
 
 $(STAMPS)/venv313: requirements-dev.txt $(STAMPS)/debian
 	$(call make-venv,$(PYTHON313),$(VENV313),3.13)
@@ -164,9 +168,9 @@ $(STAMPS)/wheel: $(STAMPS)/venv $(if $(PYTHON313),$(STAMPS)/venv313) $(SOURCES) 
 # test-wheel: what a user gets, the repaired 3.12 wheel installed with its
 # declared dependencies into a venv that holds only the test tools, and the
 # tests run from a directory where the source tree cannot shadow the package.
-# TARNU_WHEEL=1 turns on tests/test_wheel.py: the copies of GeographicLib and
-# SLEEF inside the wheel are the ones loaded, and the module runs on older,
-# emulated CPUs. The venv is made anew when the requirements change, and the
+# TARNU_WHEEL (the wheel's path) turns on tests/test_wheel.py: the copies of
+# GeographicLib and SLEEF inside the wheel are the ones loaded, the module runs
+# on older, emulated CPUs, and the README names the wheel by its file name. The venv is made anew when the requirements change, and the
 # wheel replaced in it when the wheel changes.
 WHEEL_TEST := build/wheel-test
 WHEEL_VENV := .venv-wheel
@@ -175,9 +179,11 @@ WHEEL_TEST_PACKAGES := pytest geographiclib dask distributed hypothesis pandas x
 test-wheel: $(STAMPS)/install-wheel
 	rm -rf $(WHEEL_TEST) && mkdir -p $(WHEEL_TEST)
 	cp -r tests README.md $(WHEEL_TEST)/
-	cd $(WHEEL_TEST) && TARNU_WHEEL=1 $(abspath $(WHEEL_VENV))/bin/python -m pytest -q -p no:cacheprovider tests
+	cd $(WHEEL_TEST) && TARNU_WHEEL=$$(ls $(abspath $(DIST))/tarnu-*-cp312-*.whl) \
+	    $(abspath $(WHEEL_VENV))/bin/python -m pytest -q -p no:cacheprovider \
+	    --basetemp=$(abspath build/pytest-wheel) tests
 
-$(STAMPS)/venv-wheel: requirements-dev.txt
+$(STAMPS)/venv-wheel: requirements-dev.txt | $(STAMPS)/debian
 	$(call need-python,$(PYTHON312),3.12)
 	rm -rf $(WHEEL_VENV)
 	$(PYTHON312) -m venv $(WHEEL_VENV)
@@ -274,7 +280,7 @@ test-python-asan: $(STAMPS)/install-asan
 	    readelf -d "$$so" | grep -q 'NEEDED.*libasan' || { echo "$$so: not built with ASan" >&2; exit 1; }
 	$(ASAN_ENV) $(ASAN_PY) -c 'import tarnu._tarnu as m; \
 	    assert "/$(ASAN_VENV)/" in m.__file__ and "libasan" in open("/proc/self/maps").read()'
-	$(ASAN_ENV) TARNU_SANITIZED=1 $(ASAN_PY) -m pytest -q
+	$(ASAN_ENV) TARNU_SANITIZED=1 $(ASAN_PY) -m pytest -q -p no:cacheprovider --basetemp=build/pytest-asan
 
 $(STAMPS)/venv-asan: requirements-dev.txt $(STAMPS)/debian
 	$(call make-venv,$(PYTHON312),$(ASAN_VENV),3.12)
