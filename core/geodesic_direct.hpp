@@ -1,4 +1,5 @@
-// Karney's direct geodesic problem on WGS84, a few lanes at a time.
+// Karney's direct geodesic problem on WGS84, a few lanes at a time. The
+// names are those of geodesic_solver.hpp.
 //
 // The direct problem has no iteration and no branch that changes the
 // formulas. Lanes come back flagged for GeographicLib when an argument is
@@ -7,15 +8,14 @@
 // m), or point 2 lies within 3.6 degrees of a pole: there the longitude and
 // azimuth turn an ulp in cos(sig2) into up to 1e-11 degrees, and only
 // GeographicLib's own roundings reproduce its answer. The arithmetic is
-// GeographicLib's
-// (GeodesicLine in distance mode, longitude reduced) operation for
-// operation, with SLEEF's sin, cos and atan2 and a square-root hypot.
+// GeographicLib's (GeodesicLine in distance mode, longitude reduced)
+// operation for operation, with SLEEF's sin, cos and atan2 and a
+// square-root hypot.
 #pragma once
 
-#include "geodesic_lanes.hpp"
-#include "geodesic_series.hpp"
+#include "geodesic_solver.hpp"
 
-namespace tarnu::geodesic::kernel {
+namespace tarnu::isa::TARNU_ISA::solver {
 
 // Position: lat2, lon2, azi2 and a12. Full: also m12, M12, M21, S12.
 enum class DirectLevel { position, full };
@@ -55,7 +55,7 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
   const V comg1 = csig1;
   norm<L>(ssig1, csig1);
   const V k2 = calp0 * calp0 * S::ep2;
-  const V eps = k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
+  const V eps = eps_of<L>(k2);
 
   const V a1m1 = S::A1m1(eps);
   V c1a[S::order + 1], c1pa[S::order + 1], c3a[S::order];
@@ -100,25 +100,14 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
   out.a12 = sig12 / degree;
 
   if constexpr (full) {
+    const Sigmas<V> sig{ssig1, csig1, ssig2, csig2};
     const V dn2 = L::sqrt(1.0 + k2 * (ssig2 * ssig2));
-    const V ab1 = (1.0 + a1m1) * (b12 - b11);
-    V c2a[S::order + 1];
-    const V a2m1 = S::A2m1(eps);
-    S::C2(eps, c2a);
-    const V b21 = S::sin_cos_series<true, S::order>(ssig1, csig1, c2a);
-    const V b22 = S::sin_cos_series<true, S::order>(ssig2, csig2, c2a);
-    const V ab2 = (1.0 + a2m1) * (b22 - b21);
-    const V j12 = (a1m1 - a2m1) * sig12 + (ab1 - ab2);
-    out.m12 = S::b * ((dn2 * (csig1 * ssig2) - dn1 * (ssig1 * csig2)) - csig1 * csig2 * j12);
     const V t = k2 * (ssig2 - ssig1) * (ssig2 + ssig1) / (dn1 + dn2);
-    out.M12 = csig12 + (t * ssig2 - csig2 * j12) * ssig1 / dn1;
-    out.M21 = csig12 - (t * ssig1 - csig1 * j12) * ssig2 / dn2;
+    const Lengths<V> len = lengths(eps, sig12, a1m1, b12 - b11, t, csig12, dn1, dn2, sig);
+    out.m12 = S::b * len.m12b;
+    out.M12 = len.M12;
+    out.M21 = len.M21;
 
-    V c4a[S::order];
-    S::C4(eps, c4a);
-    const V a4 = S::a * S::a * calp0 * salp0 * S::e2;
-    const V b41 = S::sin_cos_series<false, S::order>(ssig1, csig1, c4a);
-    const V b42 = S::sin_cos_series<false, S::order>(ssig2, csig2, c4a);
     // alp12 = alp2 - alp1 from tan(alp) = tan(alp0) sec(sig), written to
     // avoid cancellation on either side of csig12 = 0.
     const M degenerate = (calp0 == 0.0) | (salp0 == 0.0);
@@ -130,9 +119,9 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
     const V calp12 = salp0 * salp0 + calp0 * calp0 * csig1 * csig2;
     out.S12 = S::c2 * L::atan2(select(degenerate, salp12_d, salp12),
                                select(degenerate, calp12_d, calp12)) +
-              a4 * (b42 - b41);
+              area_series(eps, calp0, salp0, sig);
   }
   return rare;
 }
 
-}  // namespace tarnu::geodesic::kernel
+}  // namespace tarnu::isa::TARNU_ISA::solver

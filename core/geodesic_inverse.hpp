@@ -1,4 +1,5 @@
-// Karney's inverse geodesic problem on WGS84, a few lanes at a time.
+// Karney's inverse geodesic problem on WGS84, a few lanes at a time. The
+// names are those of geodesic_solver.hpp.
 //
 // The common case only: two points off the equator, not on one meridian,
 // far enough apart that Newton's method on the azimuth is needed, and not so
@@ -14,10 +15,9 @@
 // of a library call.
 #pragma once
 
-#include "geodesic_lanes.hpp"
-#include "geodesic_series.hpp"
+#include "geodesic_solver.hpp"
 
-namespace tarnu::geodesic::kernel {
+namespace tarnu::isa::TARNU_ISA::solver {
 
 // Which quantities an instance computes: the distance and arc length always,
 // the azimuths from `azimuths` on, everything from `full` on.
@@ -47,14 +47,18 @@ struct Canonical {  // the problem mapped to 0 <= lon12 <= 180, lat1 <= -|lat2|
 
 template <class V>
 struct Lambda {  // Lambda12's outputs at one trial azimuth
-  V v, salp2, calp2, sig12, ssig1, csig1, ssig2, csig2, eps, domg12;
+  V v;  // lam12 at this azimuth less the wanted one: Newton's method drives it to 0
+  V salp2, calp2, sig12;
+  Sigmas<V> sig;
+  V eps, domg12;
 };
 
-// The reduced length m12 / b of Lengths(REDUCEDLENGTH), the derivative
-// Newton's method needs: I1 and I2 folded into one series first.
+// m12 / b alone, the derivative Newton's method needs. I1 and I2 are folded
+// into one series before it is summed, as GeographicLib does when the
+// distance is not wanted, so J12 comes out with its roundings rather than
+// those of `lengths`.
 template <class V>
-inline V reduced_length(V eps, V sig12, V ssig1, V csig1, V dn1, V ssig2, V csig2,
-                        V dn2) noexcept {
+inline V folded_reduced_length(V eps, V sig12, V dn1, V dn2, const Sigmas<V>& s) noexcept {
   V ca[S::order + 1], cb[S::order + 1];
   V a1 = S::A1m1(eps);
   S::C1(eps, ca);
@@ -64,9 +68,9 @@ inline V reduced_length(V eps, V sig12, V ssig1, V csig1, V dn1, V ssig2, V csig
   a2 = 1.0 + a2;
   a1 = 1.0 + a1;
   for (int l = 1; l <= S::order; ++l) cb[l] = a1 * ca[l] - a2 * cb[l];
-  const V j12 = m0x * sig12 + (S::sin_cos_series<true, S::order>(ssig2, csig2, cb) -
-                               S::sin_cos_series<true, S::order>(ssig1, csig1, cb));
-  return dn2 * (csig1 * ssig2) - dn1 * (ssig1 * csig2) - csig1 * csig2 * j12;
+  const V j12 = m0x * sig12 + (S::sin_cos_series<true, S::order>(s.ssig2, s.csig2, cb) -
+                               S::sin_cos_series<true, S::order>(s.ssig1, s.csig1, cb));
+  return reduced_length(j12, dn1, dn2, s);
 }
 
 // `live` marks the lanes whose results matter.
@@ -78,11 +82,12 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1, MaskOf<V> liv
   const V salp0 = salp1 * p.cbet1;
   const V ss = salp1 * p.sbet1;
   const V calp0_sq = calp1 * calp1 + ss * ss;  // only its square is needed: no root
-  r.ssig1 = p.sbet1;
+  Sigmas<V>& sig = r.sig;
+  sig.ssig1 = p.sbet1;
   const V somg1 = salp0 * p.sbet1;
-  r.csig1 = calp1 * p.cbet1;
-  const V comg1 = r.csig1;
-  norm<L>(r.ssig1, r.csig1);
+  sig.csig1 = calp1 * p.cbet1;
+  const V comg1 = sig.csig1;
+  norm<L>(sig.ssig1, sig.csig1);
 
   // |bet2| = -bet1 is handled symmetrically, as it can stall the iteration.
   const auto same_cbet = p.cbet2 == p.cbet1;
@@ -92,14 +97,14 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1, MaskOf<V> liv
                         (p.sbet1 - p.sbet2) * (p.sbet1 + p.sbet2));
   r.calp2 = select(same_cbet & (abs(p.sbet2) == -p.sbet1), abs(calp1),
                    L::sqrt(cc * cc + diff) * p.rcbet2);
-  r.ssig2 = p.sbet2;
+  sig.ssig2 = p.sbet2;
   const V somg2 = salp0 * p.sbet2;
-  r.csig2 = r.calp2 * p.cbet2;
-  const V comg2 = r.csig2;
-  norm<L>(r.ssig2, r.csig2);
+  sig.csig2 = r.calp2 * p.cbet2;
+  const V comg2 = sig.csig2;
+  norm<L>(sig.ssig2, sig.csig2);
 
-  r.sig12 = L::atan2(max(r.csig1 * r.ssig2 - r.ssig1 * r.csig2, 0.0) + 0.0,
-                     r.csig1 * r.csig2 + r.ssig1 * r.ssig2);
+  r.sig12 = L::atan2(max(sig.csig1 * sig.ssig2 - sig.ssig1 * sig.csig2, 0.0) + 0.0,
+                     sig.csig1 * sig.csig2 + sig.ssig1 * sig.ssig2);
   const V somg12 = max(comg1 * somg2 - somg1 * comg2, 0.0) + 0.0;
   const V comg12 = comg1 * comg2 + somg1 * somg2;
   // eta = omg12 - lam12 is what Newton's method drives to zero, so after
@@ -110,12 +115,11 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1, MaskOf<V> liv
   V eta = small_atan(t);
   const auto large = ~((ex > 0.0) & (abs(t) <= small_angle));
   if (L::any(large & live)) eta = select(large, L::atan2(ey, ex), eta);
-  const V k2 = calp0_sq * S::ep2;
-  r.eps = k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
+  r.eps = eps_of<L>(calp0_sq * S::ep2);
   V c3[S::order];
   S::C3(r.eps, c3);
-  const V b312 = S::sin_cos_series<true, S::order - 1>(r.ssig2, r.csig2, c3) -
-                 S::sin_cos_series<true, S::order - 1>(r.ssig1, r.csig1, c3);
+  const V b312 = S::sin_cos_series<true, S::order - 1>(sig.ssig2, sig.csig2, c3) -
+                 S::sin_cos_series<true, S::order - 1>(sig.ssig1, sig.csig1, c3);
   r.domg12 = -S::f * S::A3(r.eps) * salp0 * (r.sig12 + b312);
   r.v = eta + r.domg12;
   return r;
@@ -125,7 +129,7 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1, MaskOf<V> liv
 // last pass, whose v has converged, does not need it.
 template <class V>
 inline V lambda12_derivative(const Canonical<V>& p, const Lambda<V>& r) noexcept {
-  const V m12b = reduced_length(r.eps, r.sig12, r.ssig1, r.csig1, p.dn1, r.ssig2, r.csig2, p.dn2);
+  const V m12b = folded_reduced_length(r.eps, r.sig12, p.dn1, p.dn2, r.sig);
   return select(r.calp2 == 0.0, -2.0 * S::f1 * p.dn1 / p.sbet1,
                 m12b * (S::f1 / (r.calp2 * p.cbet2)));
 }
@@ -159,9 +163,9 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
   const M swap = abs(lat1) < abs(lat2);
   p.swapp = select(swap, splat<V>(-1.0), splat<V>(1.0));
   p.lonsign = flip(swap, p.lonsign);
-  const V t = lat1;
+  const V lat1_given = lat1;
   lat1 = select(swap, lat2, lat1);
-  lat2 = select(swap, t, lat2);
+  lat2 = select(swap, lat1_given, lat2);
   p.latsign = select(signbit(lat1), splat<V>(1.0), splat<V>(-1.0));
   lat1 = lat1 * p.latsign;
   lat2 = lat2 * p.latsign;
@@ -251,58 +255,40 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     tripn = select(active, abs(r.v) <= 16 * S::tol0, tripn);
   }
 
-  // Lengths with the distance, and the reduced length and scales for full.
+  // The distance always; the reduced length, the scales and the area for
+  // full.
+  const Sigmas<V>& sig = r.sig;
   V ca[S::order + 1];
-  V a1 = S::A1m1(r.eps);
+  const V a1m1 = S::A1m1(r.eps);
   S::C1(r.eps, ca);
-  V m0x{}, a2{};
-  V cb[S::order + 1];
-  if constexpr (Level == InverseLevel::full) {
-    a2 = S::A2m1(r.eps);
-    S::C2(r.eps, cb);
-    m0x = a1 - a2;
-    a2 = 1.0 + a2;
-  }
-  a1 = 1.0 + a1;
-  const V b1 = S::sin_cos_series<true, S::order>(r.ssig2, r.csig2, ca) -
-               S::sin_cos_series<true, S::order>(r.ssig1, r.csig1, ca);
-  out.s12 = 0.0 + (a1 * (r.sig12 + b1)) * S::b;
+  const V b1 = S::sin_cos_series<true, S::order>(sig.ssig2, sig.csig2, ca) -
+               S::sin_cos_series<true, S::order>(sig.ssig1, sig.csig1, ca);
+  out.s12 = 0.0 + ((1.0 + a1m1) * (r.sig12 + b1)) * S::b;
   out.a12 = r.sig12 / degree;
 
-  V salp2 = r.salp2, calp2 = r.calp2;
+  const V salp2 = r.salp2, calp2 = r.calp2;
   if constexpr (Level == InverseLevel::full) {
-    const V b2 = S::sin_cos_series<true, S::order>(r.ssig2, r.csig2, cb) -
-                 S::sin_cos_series<true, S::order>(r.ssig1, r.csig1, cb);
-    const V j12 = m0x * r.sig12 + (a1 * b1 - a2 * b2);
-    const V m12b = p.dn2 * (r.csig1 * r.ssig2) - p.dn1 * (r.ssig1 * r.csig2) -
-                   r.csig1 * r.csig2 * j12;
-    out.m12 = 0.0 + m12b * S::b;
-    const V csig12n = r.csig1 * r.csig2 + r.ssig1 * r.ssig2;
-    const V tt = S::ep2 * (p.cbet1 - p.cbet2) * (p.cbet1 + p.cbet2) / (p.dn1 + p.dn2);
-    const V M12 = csig12n + (tt * r.ssig2 - r.csig2 * j12) * r.ssig1 / p.dn1;
-    const V M21 = csig12n - (tt * r.ssig1 - r.csig1 * j12) * r.ssig2 / p.dn2;
-    out.M12 = select(swap, M21, M12);
-    out.M21 = select(swap, M12, M21);
+    const V csig12n = sig.csig1 * sig.csig2 + sig.ssig1 * sig.ssig2;  // of the final arc
+    const V t = S::ep2 * (p.cbet1 - p.cbet2) * (p.cbet1 + p.cbet2) / (p.dn1 + p.dn2);
+    const Lengths<V> len = lengths(r.eps, r.sig12, a1m1, b1, t, csig12n, p.dn1, p.dn2, sig);
+    out.m12 = 0.0 + len.m12b * S::b;
+    out.M12 = select(swap, len.M21, len.M12);
+    out.M21 = select(swap, len.M12, len.M21);
 
-    // The area: the geodesic's part (I4) plus the spherical excess term.
+    // The area: alp0 and the ends of the arc anew from the final azimuth,
+    // then I4, then the spherical excess c2 alp12.
     V sdomg12, cdomg12;
     small_sincos(r.domg12, sdomg12, cdomg12);  // |domg12| < f pi
     const V somg = p.slam12 * cdomg12 - p.clam12 * sdomg12;
     const V comg = p.clam12 * cdomg12 + p.slam12 * sdomg12;
     const V salp0 = salp1 * p.cbet1;
     const V calp0 = hypot<L>(calp1, salp1 * p.sbet1);
-    V ssig1 = p.sbet1, csig1 = calp1 * p.cbet1;
-    V ssig2 = p.sbet2, csig2 = calp2 * p.cbet2;
-    const V k2 = calp0 * calp0 * S::ep2;
-    const V eps = k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
-    const V a4 = S::a * S::a * calp0 * salp0 * S::e2;
-    norm<L>(ssig1, csig1);
-    norm<L>(ssig2, csig2);
-    V c4[S::order];
-    S::C4(eps, c4);
-    const V b41 = S::sin_cos_series<false, S::order>(ssig1, csig1, c4);
-    const V b42 = S::sin_cos_series<false, S::order>(ssig2, csig2, c4);
-    V s12 = select((calp0 != 0.0) & (salp0 != 0.0), a4 * (b42 - b41), V{});
+    Sigmas<V> area_sig{p.sbet1, calp1 * p.cbet1, p.sbet2, calp2 * p.cbet2};
+    norm<L>(area_sig.ssig1, area_sig.csig1);
+    norm<L>(area_sig.ssig2, area_sig.csig2);
+    const V eps = eps_of<L>(calp0 * calp0 * S::ep2);
+    V s12 = select((calp0 != 0.0) & (salp0 != 0.0), area_series(eps, calp0, salp0, area_sig),
+                   V{});
     // alp12 from tan(Gamma/2) where the longitude and latitude differences
     // are moderate, else from the azimuths; one atan2 serves both.
     const M gamma = (comg > -0.7071) & (p.sbet2 - p.sbet1 < 1.75);
@@ -331,4 +317,4 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
   return rare;
 }
 
-}  // namespace tarnu::geodesic::kernel
+}  // namespace tarnu::isa::TARNU_ISA::solver

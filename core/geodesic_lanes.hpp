@@ -1,10 +1,11 @@
 // Lane-wise arithmetic for the vectorised geodesic solver.
 //
-// `L` describes one instruction set: a lane type V (a GCC vector of doubles,
-// one to eight lanes), its mask type M (the result of comparing two Vs: all
-// bits set in a true lane), and the functions that need the instruction set
-// or SLEEF: sqrt (the hardware's, correctly rounded), sin, cos, sincos and
-// atan2 from one deterministic SLEEF family, and any()/bits() over a mask.
+// `L` describes one instruction set (a file of core/isa/): a lane type V (a
+// GCC vector of doubles, one to eight lanes), its mask type M (the result of
+// comparing two Vs: all bits set in a true lane), and the functions that
+// need the instruction set or SLEEF: sqrt (the hardware's, correctly
+// rounded), sin, cos, asin, sincos and atan2 from one deterministic SLEEF
+// family, and any()/bits() over a mask.
 // Everything else is plain IEEE arithmetic, each operation rounded on its
 // own (the build passes -ffp-contract=off), so a lane computes the same bits
 // whatever the width.
@@ -16,7 +17,11 @@
 
 #include <cstdint>
 
-namespace tarnu::geodesic::lanes {
+#ifndef TARNU_ISA
+#error "compiled only inside an instruction set's namespace: see core/dispatch.hpp"
+#endif
+
+namespace tarnu::isa::TARNU_ISA::lanes {
 
 inline constexpr double pi = 3.141592653589793;           // nearest double to pi
 inline constexpr double degree = pi / 180;                // radians per degree, rounded once
@@ -237,4 +242,17 @@ inline void norm(V& x, V& y) noexcept {
   y = y / h;
 }
 
-}  // namespace tarnu::geodesic::lanes
+// A whole vector from memory and back, at any alignment.
+template <class V>
+inline V load(const double* p) noexcept {
+  V v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <class V>
+inline void store(double* p, V v) noexcept {
+  __builtin_memcpy(p, &v, sizeof v);
+}
+
+}  // namespace tarnu::isa::TARNU_ISA::lanes

@@ -17,10 +17,9 @@
 #pragma once
 
 #include "geodesic_direct.hpp"
-#include "geodesic_lanes.hpp"
-#include "geodesic_series.hpp"
+#include "geodesic_solver.hpp"
 
-namespace tarnu::geodesic::kernel {
+namespace tarnu::isa::TARNU_ISA::solver {
 
 template <class V>
 struct LineLanes {
@@ -55,7 +54,7 @@ inline lanes::MaskOf<V> line_setup(V lat1, V lon1, V azi1, LineLanes<V>& g) noex
   g.comg1 = g.csig1;
   norm<L>(g.ssig1, g.csig1);
   const V k2 = g.calp0 * g.calp0 * S::ep2;
-  const V eps = k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
+  const V eps = eps_of<L>(k2);
 
   g.a1m1 = S::A1m1(eps);
   g.rscale = 1.0 / (S::b * (1.0 + g.a1m1));
@@ -122,4 +121,4 @@ inline lanes::MaskOf<V> line_position(const LineLanes<V>& g, V s12, V& lat2, V& 
   return rare;
 }
 
-}  // namespace tarnu::geodesic::kernel
+}  // namespace tarnu::isa::TARNU_ISA::solver

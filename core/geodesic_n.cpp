@@ -1,26 +1,14 @@
 #include "tarnu/geodesic_n.hpp"
 
-#include <iterator>
-
-#include "geodesic_kernel.hpp"
+#include "dispatch.hpp"
+#include "geodesic_fallback.hpp"
 #include "tarnu/geodesic.hpp"
 
 namespace tarnu::geodesic {
 
-namespace kernel {
+namespace fallback {
 namespace {
 using GL = GeographicLib::Geodesic;
-
-const GeodesicKernel* const kernels[] = {&geodesic_avx512, &geodesic_avx2, &geodesic_sse2,
-                                         &geodesic_scalar};
-
-const GeodesicKernel& choose_kernel() noexcept {
-  const simd::Width cap = simd::simd_width();
-  for (const GeodesicKernel* k : kernels) {
-    if (k->width <= cap && k->cpu_supports()) return *k;
-  }
-  return geodesic_scalar;
-}
 
 // The GeographicLib output mask for what the caller wants: it decides which
 // series GeographicLib evaluates, so unwanted quantities cost nothing.
@@ -48,13 +36,6 @@ void put_lengths(const Outputs& out, std::size_t i, double m12, double M12, doub
   put(out.S12, i, S12);
 }
 }  // namespace
-
-std::span<const GeodesicKernel* const> all_kernels() noexcept { return kernels; }
-
-const GeodesicKernel& selected_kernel() noexcept {
-  static const GeodesicKernel& chosen = choose_kernel();
-  return chosen;
-}
 
 void inverse_one(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
                  std::size_t i, const InverseOutputs& out) noexcept {
@@ -87,24 +68,24 @@ void direct_one(const double* lat1, const double* lon1, const double* azi1, cons
 void line_one(double lat1, double lon1, double azi1, const double* s12, std::size_t j,
               double* lat2, double* lon2) noexcept {
   wgs84().solver().Direct(lat1, lon1, azi1, s12[j], lat2[j], lon2[j]);
-  lon2[j] = lon1 + GeographicLib::Math::AngDiff(lon1, lon2[j]);  // as line_position's
+  lon2[j] = lon1 + GeographicLib::Math::AngDiff(lon1, lon2[j]);
 }
 
-}  // namespace kernel
+}  // namespace fallback
 
 void inverse_n(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
                std::size_t n, const InverseOutputs& out) noexcept {
-  kernel::selected_kernel().inverse_n(lat1, lon1, lat2, lon2, n, out);
+  dispatch::selected().solver.inverse_n(lat1, lon1, lat2, lon2, n, out);
 }
 
 void direct_n(const double* lat1, const double* lon1, const double* azi1, const double* s12,
               std::size_t n, const DirectOutputs& out) noexcept {
-  kernel::selected_kernel().direct_n(lat1, lon1, azi1, s12, n, out);
+  dispatch::selected().solver.direct_n(lat1, lon1, azi1, s12, n, out);
 }
 
 void line_n(double lat1, double lon1, double azi1, const double* s12, std::size_t n,
             double* lat2, double* lon2) noexcept {
-  kernel::selected_kernel().line_n(lat1, lon1, azi1, s12, n, lat2, lon2);
+  dispatch::selected().solver.line_n(lat1, lon1, azi1, s12, n, lat2, lon2);
 }
 
 }  // namespace tarnu::geodesic

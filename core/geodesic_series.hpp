@@ -5,8 +5,9 @@
 // The series coefficients are Karney's (his eqs. 17, 18, 21, 24, 25 and the
 // area series of sec. 6); each polynomial is written with integer
 // coefficients and one divisor so that it is exact in doubles, and is
-// evaluated by Horner's rule in the same order as GeographicLib. Everything here is a constant expression: the
-// per-instruction-set objects must not run initialisers of their own.
+// evaluated by Horner's rule in the same order as GeographicLib. Everything
+// here is a constant expression: the per-instruction-set objects must not
+// run initialisers of their own.
 #pragma once
 
 #include <array>
@@ -17,12 +18,16 @@
 
 #include "tarnu/geodesic.hpp"
 
-namespace tarnu::geodesic::series {
+#ifndef TARNU_ISA
+#error "compiled only inside an instruction set's namespace: see core/dispatch.hpp"
+#endif
+
+namespace tarnu::isa::TARNU_ISA::series {
 
 inline constexpr int order = 6;
 
-inline constexpr double a = wgs84_a;
-inline constexpr double f = wgs84_f;
+inline constexpr double a = geodesic::wgs84_a;
+inline constexpr double f = geodesic::wgs84_f;
 inline constexpr double f1 = 1 - f;
 inline constexpr double e2 = f * (2 - f);
 inline constexpr double ep2 = e2 / (f1 * f1);
@@ -245,4 +250,4 @@ inline V sin_cos_series(V sinx, V cosx, const V* c) noexcept {
   return Sine ? 2.0 * sinx * cosx * y0 : cosx * (y0 - y1);
 }
 
-}  // namespace tarnu::geodesic::series
+}  // namespace tarnu::isa::TARNU_ISA::series

@@ -1,49 +1,18 @@
 #include "tarnu/great_circle.hpp"
 
 #include <cmath>
-#include <iterator>
 
-#include "sphere_kernel.hpp"
+#include "dispatch.hpp"
 
 namespace tarnu::great_circle {
-namespace detail {
-namespace {
-
-// Most preferred first: FMA inside the library's functions when the CPU has
-// it (our own products and sums stay separately rounded either way), then
-// the widest vectors.
-const SphereKernel* const kernels[] = {&finz_avx512f, &finz_avx2, &cinz_avx512f, &cinz_avx,
-                                       &cinz_sse2};
-
-const SphereKernel& choose_kernel() noexcept {
-  const simd::Width cap = simd::simd_width();
-  for (const SphereKernel* kernel : kernels) {
-    if (kernel->width <= cap && kernel->cpu_supports()) return *kernel;
-  }
-  return cinz_sse2;  // every x86-64 CPU has SSE2
-}
-
-}  // namespace
-
-const SphereKernel* const* all_kernels(std::size_t& count) noexcept {
-  count = std::size(kernels);
-  return kernels;
-}
-
-const SphereKernel& selected_kernel() noexcept {
-  static const SphereKernel& kernel = choose_kernel();
-  return kernel;
-}
-
-}  // namespace detail
 
 double great_circle_distance(double lat1, double lon1, double lat2, double lon2) noexcept {
-  return detail::selected_kernel().distance(lat1, lon1, lat2, lon2);
+  return dispatch::selected().sphere.distance(lat1, lon1, lat2, lon2);
 }
 
 void great_circle_distance_n(const double* lat1, const double* lon1, const double* lat2,
                              const double* lon2, double* s12, std::size_t n) noexcept {
-  detail::selected_kernel().distance_n(lat1, lon1, lat2, lon2, s12, n);
+  dispatch::selected().sphere.distance_n(lat1, lon1, lat2, lon2, s12, n);
 }
 
 LatLon great_circle_destination(double lat1, double lon1, double bearing,

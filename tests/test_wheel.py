@@ -1,6 +1,7 @@
-"""The repaired wheel, installed (make test-wheel sets TARNU_WHEEL=1): the
-copies of GeographicLib and SLEEF inside it are the ones loaded, and it gives
-the same distances on older CPUs, emulated by qemu-user."""
+"""The repaired wheel, installed (make test-wheel sets TARNU_WHEEL to its
+path): the copies of GeographicLib and SLEEF inside it are the ones loaded, it
+gives the same distances on older CPUs, emulated by qemu-user, and the README
+installs it by its name."""
 
 import json
 import math
@@ -27,16 +28,22 @@ def test_bundled_libraries_are_the_ones_loaded():
         assert paths and {path.parent for path in paths} == {bundled}, paths
 
 
+def test_readme_installs_the_wheel_that_make_wheel_writes():
+    readme = (Path(__file__).resolve().parents[1] / "README.md").read_text(encoding="utf-8")
+    assert f"pip install dist/{Path(os.environ['TARNU_WHEEL']).name}\n" in readme
+
+
 # Ways to run without the widest kernels: older CPUs emulated by qemu-user,
-# as (command prefix, environment, whether NumPy runs there). NumPy, and so
-# the batch functions, needs x86-64-v2 (SSE4.2, POPCNT).
+# as (command prefix, environment, the instruction set that must run there,
+# or None where NumPy, and so the batch functions and the ufuncs, cannot:
+# NumPy needs x86-64-v2, SSE4.2 and POPCNT).
 NARROW = {
-    "qemu64, the x86-64 baseline: SSE2": (["qemu-x86_64", "-cpu", "qemu64"], {}, False),
-    "Nehalem: no AVX": (["qemu-x86_64", "-cpu", "Nehalem"], {}, True),
-    "SandyBridge: AVX, no AVX2 or FMA": (["qemu-x86_64", "-cpu", "SandyBridge"], {}, True),
-    "Haswell: AVX2 and FMA, no AVX-512": (["qemu-x86_64", "-cpu", "Haswell"], {}, True),
-    "TARNU_SIMD=sse2": ([], {"TARNU_SIMD": "sse2"}, True),
-    "TARNU_SIMD=scalar": ([], {"TARNU_SIMD": "scalar"}, True),
+    "qemu64, the x86-64 baseline: SSE2": (["qemu-x86_64", "-cpu", "qemu64"], {}, None),
+    "Nehalem: no AVX": (["qemu-x86_64", "-cpu", "Nehalem"], {}, "sse2"),
+    "SandyBridge: AVX, no AVX2 or FMA": (["qemu-x86_64", "-cpu", "SandyBridge"], {}, "avx"),
+    "Haswell: AVX2 and FMA, no AVX-512": (["qemu-x86_64", "-cpu", "Haswell"], {}, "avx2"),
+    "TARNU_SIMD=sse2": ([], {"TARNU_SIMD": "sse2"}, "sse2"),
+    "TARNU_SIMD=scalar": ([], {"TARNU_SIMD": "scalar"}, "scalar"),
 }
 
 PROBE = """
@@ -47,6 +54,9 @@ out = {"sphere": [distance.great_circle_distance(*row) for row in rows],
        "ellipsoid": [distance.geodesic_distance(*row) for row in rows]}
 avx512f = None
 if sys.argv[1] == "batch":
+    from tarnu import _ufunc
+    runtime = _ufunc._runtime()
+    out["isa"] = [runtime["sphere"]["isa"], runtime["solver"]["isa"]]
     import numpy as np
     from numpy._core._multiarray_umath import __cpu_features__
     columns = [np.array(column) for column in zip(*rows)]
@@ -65,8 +75,9 @@ def probe(prefix, env, rows, batch):
                                      capture_output=True, text=True, check=True).stdout)
 
 
-@pytest.mark.parametrize("prefix, env, batch", NARROW.values(), ids=NARROW)
-def test_narrower_kernels_give_the_same_distances(prefix, env, batch):
+@pytest.mark.parametrize("prefix, env, isa", NARROW.values(), ids=NARROW)
+def test_narrower_kernels_give_the_same_distances(prefix, env, isa):
+    batch = isa is not None
     rng = random.Random(0)
     # 37 rows: every vector width ends on a padded tail.
     rows = [[rng.uniform(-90, 90), rng.uniform(-180, 180), rng.uniform(-90, 90),
@@ -74,6 +85,8 @@ def test_narrower_kernels_give_the_same_distances(prefix, env, batch):
     native, _ = probe([], {}, rows, batch)
     narrow, avx512f = probe(prefix, env, rows, batch)
     assert not (prefix and avx512f), "the emulated CPU has AVX-512"
+    if batch:
+        assert narrow.pop("isa") == [isa, isa] and native.pop("isa")
     for key, values in narrow.items():
         # SLEEF's FMA and non-FMA families, and glibc's own, may differ in the
         # last bits; a wrong kernel or lane is off by far more.

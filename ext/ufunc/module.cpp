@@ -5,9 +5,13 @@
 #include <cfenv>
 #include <memory>
 
+#include <iterator>
+
 #include "loops.hpp"
 #include "shared/module.hpp"
 #include "shared/numpy.hpp"
+#include "tarnu/pool.hpp"
+#include "tarnu/simd.hpp"
 
 namespace tarnu::py::ufunc {
 namespace {
@@ -28,12 +32,42 @@ constexpr char float64s[max_inputs + max_outputs] = {
     NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE,
     NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
 
+// _runtime() -> dict: what runs in this process, for `tarnu info`. Builds
+// the worker pool if it is not built yet.
+PyObject* runtime(PyObject*, PyObject*) noexcept {
+  return call([]() -> PyObject* {
+    const simd::KernelInfo sphere = simd::sphere_kernel();
+    const simd::KernelInfo solver = simd::solver_kernel();
+    Ref names(PyTuple_New(std::ssize(simd::width_names)));
+    if (!names) return nullptr;
+    for (Py_ssize_t i = 0; i < std::ssize(simd::width_names); ++i) {
+      PyObject* name = PyUnicode_FromString(simd::width_names[i]);  // new reference
+      if (name == nullptr) return nullptr;
+      PyTuple_SET_ITEM(names.get(), i, name);  // steals
+    }
+    return Py_BuildValue("{s:{s:s,s:s,s:n},s:{s:s,s:s,s:n},s:O,s:n}",
+                         "sphere", "isa", sphere.isa, "family", sphere.family, "lanes",
+                         static_cast<Py_ssize_t>(sphere.lanes),
+                         "solver", "isa", solver.isa, "family", solver.family, "lanes",
+                         static_cast<Py_ssize_t>(solver.lanes),
+                         "simd_names", names.get(),
+                         "threads", static_cast<Py_ssize_t>(pool::thread_count()));
+  });
+}
+
+PyMethodDef functions[] = {
+    {"_runtime", runtime, METH_NOARGS,
+     "_runtime()\n--\n\nThe kernel of each family that runs in this process (instruction "
+     "set, SLEEF family, lanes), the valid TARNU_SIMD values and the worker pool's size."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "tarnu._ufunc",
     "The ufuncs of tarnu.ufunc.",
-    0,        // no per-module state
-    nullptr,  // no functions: its attributes are ufuncs
+    0,  // no per-module state
+    functions,
     nullptr,  // single-phase initialisation: no slots, traverse, clear or free
     nullptr,
     nullptr,

@@ -1,16 +1,29 @@
-// The vector width the vectorised kernels run at, chosen once per process.
+// The instruction set the vectorised kernels run on, chosen once per process.
 //
-// The widest width the CPU supports is the default. The environment variable
-// TARNU_SIMD caps it: `avx512`, `avx2`, `sse2` or `scalar` (one lane at a
-// time), so a machine can run as an older CPU would. A request wider than the
-// CPU supports gets the widest supported width below it; an unknown value is
-// ignored. The variable is read once, on the first call of simd_width().
+// Each architecture has its own widths, narrowest first in one table below;
+// every width names one instruction set that has both kernels, the sphere's
+// haversine and the WGS84 solver (core/dispatch.hpp). The widest one the CPU
+// supports is the default. The environment variable TARNU_SIMD caps it with
+// one of the names below ("scalar" is one lane at a time), so a machine can
+// run as an older CPU would; a cap wider than the CPU gets the widest
+// supported width below it; an unknown value is ignored. The variable is
+// read once.
 #pragma once
+
+#include <cstddef>
 
 namespace tarnu::simd {
 
 // Ordered: a wider width compares greater.
-enum class Width { scalar, sse2, avx2, avx512 };
+#if defined(__x86_64__)
+// sse2: two lanes; avx: four, without FMA (Sandy and Ivy Bridge); avx2:
+// four, with FMA; avx512: eight (AVX-512F with FMA).
+enum class Width { scalar, sse2, avx, avx2, avx512 };
+inline constexpr const char* width_names[] = {"scalar", "sse2", "avx", "avx2", "avx512"};
+#else
+enum class Width { scalar };
+inline constexpr const char* width_names[] = {"scalar"};
+#endif
 
 // The widest width this CPU (and its operating system) supports.
 Width cpu_width() noexcept;
@@ -22,7 +35,18 @@ Width simd_width() noexcept;
 // value is null or unknown. Exact, lower-case names only.
 Width parse_width(const char* value, Width fallback) noexcept;
 
-// "avx512", "avx2", "sse2" or "scalar".
+// One of width_names.
 const char* width_name(Width width) noexcept;
+
+// The kernel of one family that runs in this process: its instruction set
+// (a width name), SLEEF's function family ("finz", FMA inside; "cinz",
+// without) and the doubles per vector.
+struct KernelInfo {
+  const char* isa;
+  const char* family;
+  std::size_t lanes;
+};
+KernelInfo sphere_kernel() noexcept;
+KernelInfo solver_kernel() noexcept;
 
 }  // namespace tarnu::simd

@@ -1,0 +1,50 @@
+// One lane at a time, on any CPU: SLEEF's portable C functions of the family
+// without FMA (cinz), whose results equal every other cinz kernel's bit for
+// bit. Built without instruction-set flags.
+#include <sleef.h>
+
+#define TARNU_ISA scalar
+#include "isa/kernels.hpp"
+
+namespace tarnu::isa::scalar {
+
+// Internal: each instance of a kernel template on these types is this
+// file's own, and the compiler inlines as it sees fit.
+namespace {
+
+struct Lanes {
+  using V = double __attribute__((vector_size(8)));
+  using M = lanes::MaskOf<V>;
+  static constexpr std::size_t lanes = 1;
+  static constexpr char family[] = "cinz";
+
+  static V sqrt(V x) noexcept { return V{__builtin_sqrt(x[0])}; }
+  static V sin(V x) noexcept { return V{Sleef_cinz_sind1_u10purec(x[0])}; }
+  static V cos(V x) noexcept { return V{Sleef_cinz_cosd1_u10purec(x[0])}; }
+  static V asin(V x) noexcept { return V{Sleef_cinz_asind1_u10purec(x[0])}; }
+  static void sincos(V x, V& s, V& c) noexcept {
+    const Sleef_double_2 r = Sleef_cinz_sincosd1_u10purec(x[0]);
+    s = V{r.x};
+    c = V{r.y};
+  }
+  static V atan2(V y, V x) noexcept { return V{Sleef_cinz_atan2d1_u10purec(y[0], x[0])}; }
+  // Within 3.5 ulp rather than 1: points along a line (geodesic_line.hpp).
+  static void sincos35(V x, V& s, V& c) noexcept {
+    const Sleef_double_2 r = Sleef_cinz_sincosd1_u35purec(x[0]);
+    s = V{r.x};
+    c = V{r.y};
+  }
+  static V atan2_35(V y, V x) noexcept { return V{Sleef_cinz_atan2d1_u35purec(y[0], x[0])}; }
+  static unsigned bits(M m) noexcept { return m[0] != 0 ? 1u : 0u; }
+  static bool any(M m) noexcept { return bits(m) != 0; }
+};
+
+bool cpu_supports() noexcept { return true; }
+
+}  // namespace
+
+// constinit: as in every instruction set's file, no code runs at load time.
+extern constinit const dispatch::Isa kernels =
+    make_isa<Lanes, void>("scalar", simd::Width::scalar, cpu_supports);
+
+}  // namespace tarnu::isa::scalar

@@ -1,0 +1,62 @@
+// AVX2 with FMA: four lanes, SLEEF's family with FMA inside (finz).
+// Built with -mavx2 -mfma.
+#include <immintrin.h>
+#include <sleef.h>
+
+#define TARNU_ISA avx2
+#include "isa/kernels.hpp"
+
+namespace tarnu::isa::avx2 {
+
+// Internal: each instance of a kernel template on these types is this
+// file's own, and the compiler inlines as it sees fit.
+namespace {
+
+struct Lanes {
+  using V = double __attribute__((vector_size(32)));
+  using M = lanes::MaskOf<V>;
+  static constexpr std::size_t lanes = 4;
+  static constexpr char family[] = "finz";
+
+  static V sqrt(V x) noexcept { return _mm256_sqrt_pd(x); }
+  static V sin(V x) noexcept { return Sleef_finz_sind4_u10avx2(x); }
+  static V cos(V x) noexcept { return Sleef_finz_cosd4_u10avx2(x); }
+  static V asin(V x) noexcept { return Sleef_finz_asind4_u10avx2(x); }
+  static void sincos(V x, V& s, V& c) noexcept {
+    const Sleef___m256d_2 r = Sleef_finz_sincosd4_u10avx2(x);
+    s = r.x;
+    c = r.y;
+  }
+  static V atan2(V y, V x) noexcept { return Sleef_finz_atan2d4_u10avx2(y, x); }
+  // Within 3.5 ulp rather than 1: points along a line (geodesic_line.hpp).
+  static void sincos35(V x, V& s, V& c) noexcept {
+    const Sleef___m256d_2 r = Sleef_finz_sincosd4_u35avx2(x);
+    s = r.x;
+    c = r.y;
+  }
+  static V atan2_35(V y, V x) noexcept { return Sleef_finz_atan2d4_u35avx2(y, x); }
+  static unsigned bits(M m) noexcept {
+    return static_cast<unsigned>(_mm256_movemask_pd(reinterpret_cast<__m256d>(m)));
+  }
+  static bool any(M m) noexcept { return bits(m) != 0; }
+};
+
+struct Pair {
+  using V = double __attribute__((vector_size(16)));
+  static V sin(V x) noexcept { return Sleef_finz_sind2_u10avx2128(x); }
+  static V cos(V x) noexcept { return Sleef_finz_cosd2_u10avx2128(x); }
+  static V asin(V x) noexcept { return Sleef_finz_asind2_u10avx2128(x); }
+};
+
+bool cpu_supports() noexcept {
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+
+}  // namespace
+
+// constinit: an initialiser run at load time would be code for this
+// instruction set, executed whatever the CPU.
+extern constinit const dispatch::Isa kernels =
+    make_isa<Lanes, Pair>("avx2", simd::Width::avx2, cpu_supports);
+
+}  // namespace tarnu::isa::avx2
