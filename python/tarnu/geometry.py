@@ -55,8 +55,8 @@ TypeError naming it; z and m values are ignored.
 >>> lat = np.array([0.0, 0.0, 1.0, 1.0])
 >>> lon = np.array([0.0, 1.0, 1.0, 0.0])
 >>> square = (np.array([0, 4]), np.array([0, 1]))     # one ring, one polygon
->>> geometry.area(lat, lon, square).round(-3)
-array([1.2308e+10])
+>>> geometry.area(lat, lon, square).round(-6)
+array([1.2309e+10])
 """
 
 from __future__ import annotations
