@@ -20,8 +20,9 @@
 namespace tarnu::isa::TARNU_ISA::solver {
 
 // Which quantities an instance computes: the distance and arc length always,
-// the azimuths from `azimuths` on, everything from `full` on.
-enum class InverseLevel { distance, azimuths, full };
+// the azimuths at `azimuths`, the area alone at `area` (what polygons
+// need), everything at `full`.
+enum class InverseLevel { distance, azimuths, area, full };
 
 template <class V>
 struct InverseLanes {
@@ -274,7 +275,8 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     out.m12 = 0.0 + len.m12b * S::b;
     out.M12 = select(swap, len.M21, len.M12);
     out.M21 = select(swap, len.M12, len.M21);
-
+  }
+  if constexpr (Level >= InverseLevel::area) {
     // The area: alp0 and the ends of the arc anew from the final azimuth,
     // then I4, then the spherical excess c2 alp12.
     V sdomg12, cdomg12;
@@ -307,7 +309,7 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     out.S12 = s12 + 0.0;
   }
 
-  if constexpr (Level != InverseLevel::distance) {
+  if constexpr (Level == InverseLevel::azimuths || Level == InverseLevel::full) {
     V s1 = select(swap, salp2, salp1), c1 = select(swap, calp2, calp1);
     V s2 = select(swap, salp1, salp2), c2 = select(swap, calp1, calp2);
     const V ls = p.swapp * p.lonsign, la = p.swapp * p.latsign;

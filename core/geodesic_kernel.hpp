@@ -138,9 +138,12 @@ void line_n(double lat1, double lon1, double azi1, const double* s12, std::size_
 template <class L>
 void inverse_any(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
                  std::size_t n, const InverseOutputs& out) noexcept {
-  if (out.m12 || out.M12 || out.M21 || out.S12) {
+  const bool azimuths = out.azi1 || out.azi2;
+  if (out.m12 || out.M12 || out.M21 || (out.S12 && azimuths)) {
     solve_n<L, Inverse<InverseLevel::full>>(lat1, lon1, lat2, lon2, n, out);
-  } else if (out.azi1 || out.azi2) {
+  } else if (out.S12) {  // the area alone, as polygons want it
+    solve_n<L, Inverse<InverseLevel::area>>(lat1, lon1, lat2, lon2, n, out);
+  } else if (azimuths) {
     solve_n<L, Inverse<InverseLevel::azimuths>>(lat1, lon1, lat2, lon2, n, out);
   } else {
     solve_n<L, Inverse<InverseLevel::distance>>(lat1, lon1, lat2, lon2, n, out);

@@ -56,8 +56,9 @@ namespace tarnu::geodesic {
 
 // Where the answers go. A null pointer is a quantity the caller does not
 // want, and it may cost nothing: the distance and arc length alone are
-// cheapest, the azimuths cost a little more, and asking for any of the last
-// four (reduced length, geodesic scales, area) computes all four.
+// cheapest, the azimuths cost a little more, the area S12 without azimuths
+// a little more again, and asking for the reduced length or the geodesic
+// scales (or the area with the azimuths) computes everything.
 struct InverseOutputs {
   double* s12 = nullptr;   // distance, metres
   double* azi1 = nullptr;  // azimuth at point 1, degrees
