@@ -93,10 +93,11 @@ struct Out {
 void inner_points(double lat1, double lon1, double azi1, double s12, std::int64_t k,
                   std::int64_t count, const Out& out, std::int64_t at) noexcept {
   double s[batch], lat[batch], lon[batch];
+  const double piece = s12 / static_cast<double>(k);
   for (std::int64_t j0 = 1; j0 <= count; j0 += batch) {
     const auto n = static_cast<std::size_t>(std::min<std::int64_t>(batch, count - j0 + 1));
     for (std::size_t j = 0; j < n; ++j) {
-      s[j] = s12 * static_cast<double>(j0 + static_cast<std::int64_t>(j)) / static_cast<double>(k);
+      s[j] = static_cast<double>(j0 + static_cast<std::int64_t>(j)) * piece;
     }
     geodesic::line_n(lat1, lon1, azi1, s, n, lat, lon);  // lon continuous with lon1
     for (std::size_t j = 0; j < n; ++j) {
