@@ -20,22 +20,24 @@
 namespace pool = tarnu::pool;
 
 // While set, every allocation fails: the test that sets it allocates nothing
-// else meanwhile. These replace the library's allocation functions too.
+// else meanwhile. These replace the library's allocation functions too; kept
+// out of line, so that the compiler pairs each delete with its new rather
+// than free with a new it cannot see is malloc.
 std::atomic<bool> refuse_allocation{false};
 
-void* operator new(std::size_t size) {
+[[gnu::noinline]] void* operator new(std::size_t size) {
   void* p = refuse_allocation ? nullptr : std::malloc(size != 0 ? size : 1);
   if (p == nullptr) throw std::bad_alloc();
   return p;
 }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   return refuse_allocation ? nullptr : std::malloc(size != 0 ? size : 1);
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void* operator new[](std::size_t size) { return operator new(size); }
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
