@@ -1,5 +1,6 @@
 """`tarnu info`, and the vector width cap TARNU_SIMD as a user sets it."""
 
+import os
 import subprocess
 import sysconfig
 from pathlib import Path
@@ -13,7 +14,8 @@ NAMES = "scalar, sse2, avx, avx2, avx512"
 
 
 def info(simd):
-    env = {"PATH": "/usr/bin:/bin", "RAYON_NUM_THREADS": "3"}
+    env = {k: v for k, v in os.environ.items() if k != "TARNU_SIMD" and not k.startswith("RAYON_")}
+    env["RAYON_NUM_THREADS"] = "3"
     if simd is not None:
         env["TARNU_SIMD"] = simd
     return subprocess.run([SCRIPT, "info"], capture_output=True, text=True, env=env, timeout=60)
