@@ -1,7 +1,9 @@
 # Set-up, build and tests. `make demo` and `make test` install what is
 # missing (Debian packages, a Python 3.12 venv and its packages), build and
 # install tarnu into the venv, then run the demo or every test. Both are quick
-# when nothing changed.
+# when nothing changed. `make -j2 test` is safe: each venv, build directory,
+# stamp and pytest run directory belongs to one recipe, and no recipe calls
+# make again.
 
 SHELL := /bin/bash
 .DEFAULT_GOAL := demo
@@ -20,16 +22,18 @@ VENV := .venv
 PY := $(VENV)/bin/python
 STAMPS := .stamps
 # qemu-user runs the wheel test's older, emulated CPUs.
-DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++ cppcheck qemu-user
+# chromium opens the documentation site in the browser check (make docs-check).
+DEBIAN_PACKAGES := libgeographiclib-dev libsleef-dev libgtest-dev pkg-config g++ cppcheck qemu-user \
+    chromium
 SOURCES := CMakeLists.txt pyproject.toml $(shell find core pool ext python -type f -not -name '*.pyc')
 CPP_BUILD := build/cpp
 
-.PHONY: demo test test-cpp test-python typecheck test-python313 wheel test-wheel install clean check lint test-asan test-cpp-asan test-python-asan accuracy FORCE
+.PHONY: demo test test-cpp test-python docs docs-check typecheck test-python313 wheel test-wheel install clean check lint test-asan test-cpp-asan test-python-asan accuracy FORCE
 
 demo: $(STAMPS)/install
 	$(PY) -m tarnu
 
-test: test-cpp test-python typecheck test-python313 test-wheel check
+test: test-cpp test-python docs-check typecheck test-python313 test-wheel check
 
 test-cpp: $(STAMPS)/venv
 	$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
@@ -37,20 +41,76 @@ test-cpp: $(STAMPS)/venv
 	$(VENV)/bin/cmake --build $(CPP_BUILD)
 	$(VENV)/bin/ctest --test-dir $(CPP_BUILD) --output-on-failure
 
-# The vectorised WGS84 solver against GeographicLib: ten million random pairs
-# plus the edge sets at every width the CPU has, the worst error per
-# quantity, and ns per pair on one thread (bench/solver_check.cpp). Not part
-# of `make test`: it takes several minutes. PAIRS=1000000 makes it quicker.
-PAIRS ?= 10000000
+# The vectorised WGS84 solver at every width the CPU has, region by region,
+# against a long-double GeographicLib as the truth, beside GeographicLib
+# itself: worst and RMS error per quantity, agreement with GeographicLib,
+# bit-for-bit agreement of the widths of each family, and ns per pair on one
+# thread (bench/solver_check.cpp). Writes bench/ACCURACY.md. Not part of
+# `make test`: it takes a few minutes. PAIRS is the sample of each region
+# (ten times that for random pairs); PAIRS=10000 makes it quick.
+PAIRS ?= 100000
+TRUTH := build/truth
+GEOGRAPHICLIB_SOURCE := build/src/geographiclib-2.1.2
 
-accuracy: $(STAMPS)/venv
+accuracy: $(STAMPS)/venv $(TRUTH)/libGeographicLibLD.a
 	$(VENV)/bin/cmake -S . -B build/accuracy -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-	    -DTARNU_BUILD_SOLVER_CHECK=ON -DCMAKE_BUILD_TYPE=Release
+	    -DTARNU_BUILD_SOLVER_CHECK=ON -DTARNU_TRUTH=$(abspath $(TRUTH)) -DCMAKE_BUILD_TYPE=Release
 	$(VENV)/bin/cmake --build build/accuracy --target solver_check
-	build/accuracy/solver_check $(PAIRS)
+	build/accuracy/solver_check $(PAIRS) bench/ACCURACY.md
+
+# The truth: GeographicLib's geodesic routines from Debian's source, built in
+# long double under the namespace GeographicLibLD (bench/truth_config.h
+# replaces its Config.h), as a static library with its headers.
+$(TRUTH)/libGeographicLibLD.a: bench/truth_config.h | $(GEOGRAPHICLIB_SOURCE)/
+	rm -rf $(TRUTH) && mkdir -p $(TRUTH)/include
+	cp -r $(GEOGRAPHICLIB_SOURCE)/include/GeographicLib $(TRUTH)/include/
+	cp bench/truth_config.h $(TRUTH)/include/GeographicLib/Config.h
+	for f in Math Geodesic GeodesicLine; do \
+	    g++ -std=c++11 -O2 -w -I$(TRUTH)/include -c $(GEOGRAPHICLIB_SOURCE)/src/$$f.cpp \
+	        -o $(TRUTH)/$$f.o || exit 1; done
+	ar rcs $@ $(TRUTH)/*.o
+
+# build/src/<package>-<version>/: Debian 12's source package of a library
+# tarnu builds on, unpacked with Debian's patches applied, e.g.
+# build/src/geographiclib-2.1.2/ or build/src/sleef-3.5.1/. apt reads a
+# deb-src list of its own and keeps its index and downloads under
+# build/src/apt, so the system's apt sources and state stay as they are.
+DEB_SRC := build/src/apt
+APT_DEB_SRC = apt-get -q -o DPkg::Lock::Timeout=900 -o APT::Sandbox::User=root \
+    -o Dir::Etc::sourcelist=$(abspath $(DEB_SRC))/deb-src.sources -o Dir::Etc::sourceparts=- \
+    -o Dir::State::Lists=$(abspath $(DEB_SRC))/lists -o Dir::Cache=$(abspath $(DEB_SRC))/cache
+
+build/src/%/:
+	@package=$(firstword $(subst -, ,$*)); version=$(lastword $(subst -, ,$*)); \
+	command -v dpkg-source >/dev/null || { SUDO=$$([ "$$(id -u)" = 0 ] || echo sudo); \
+	    $$SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends dpkg-dev; } && \
+	mkdir -p $(DEB_SRC)/lists/partial $(DEB_SRC)/cache/archives/partial && \
+	printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm' \
+	    'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' \
+	    > $(DEB_SRC)/deb-src.sources && \
+	$(APT_DEB_SRC) update -qq && \
+	(cd $(DEB_SRC) && $(APT_DEB_SRC) source --download-only $$package) && \
+	dsc=$$(ls $(DEB_SRC)/$${package}_$$version-*.dsc) && \
+	rm -rf build/src/$*.tmp && dpkg-source --no-copy -x $$dsc build/src/$*.tmp && mv build/src/$*.tmp $@
 
 test-python: $(STAMPS)/install
 	$(PY) -m pytest
+
+# The documentation site, from docs/ into docs/_build/html, built against the
+# installed package: its gallery's figures are drawn by the build, warnings
+# are errors and every cross-reference must resolve. Every page is read anew
+# (-E), so that a warning is never hidden by a cached page. The examples on
+# its pages run in test-python (tests/test_docs.py); docs-check then opens
+# the built site in headless Chromium (tests/test_site.py) and saves
+# screenshots in docs/_build/screenshots/.
+DOCS_HTML := docs/_build/html
+
+docs: $(STAMPS)/install
+	$(PY) -m sphinx -E -W --keep-going -n -q -b html docs $(DOCS_HTML)
+	@echo "The site is in $(DOCS_HTML)/index.html"
+
+docs-check: docs $(STAMPS)/debian
+	TARNU_DOCS_SITE=$(DOCS_HTML) $(PY) -m pytest -q -p no:cacheprovider tests/test_site.py
 
 # The stubs against a typed use of every function (mypy --strict) and against
 # the built module (stubtest).
@@ -62,10 +122,12 @@ typecheck: $(STAMPS)/install
 VENV313 := .venv313
 PY313 := $(VENV313)/bin/python
 
-test-python313:
+# Every pytest run but the first has a directory of its own for its temporary
+# files, and no cache, so that `make -j` can run them side by side.
+test-python313: $(if $(PYTHON313),$(STAMPS)/install313)
 	@if [ -z "$(PYTHON313)" ]; then \
 	    echo "Python 3.13 not found: skipping the 3.13 run (set PYTHON313=/path/to/python3.13)"; \
-	else $(MAKE) --no-print-directory $(STAMPS)/install313 && $(PY313) -m pytest -q; fi
+	else $(PY313) -m pytest -q -p no:cacheprovider --basetemp=build/pytest313; fi
 
 $(STAMPS)/venv313: requirements-dev.txt $(STAMPS)/debian
 	$(call make-venv,$(PYTHON313),$(VENV313),3.13)
@@ -106,9 +168,9 @@ $(STAMPS)/wheel: $(STAMPS)/venv $(if $(PYTHON313),$(STAMPS)/venv313) $(SOURCES) 
 # test-wheel: what a user gets, the repaired 3.12 wheel installed with its
 # declared dependencies into a venv that holds only the test tools, and the
 # tests run from a directory where the source tree cannot shadow the package.
-# TARNU_WHEEL=1 turns on tests/test_wheel.py: the copies of GeographicLib and
-# SLEEF inside the wheel are the ones loaded, and the module runs on older,
-# emulated CPUs. The venv is made anew when the requirements change, and the
+# TARNU_WHEEL (the wheel's path) turns on tests/test_wheel.py: the copies of
+# GeographicLib and SLEEF inside the wheel are the ones loaded, the module runs
+# on older, emulated CPUs, and the README names the wheel by its file name. The venv is made anew when the requirements change, and the
 # wheel replaced in it when the wheel changes.
 WHEEL_TEST := build/wheel-test
 WHEEL_VENV := .venv-wheel
@@ -117,9 +179,11 @@ WHEEL_TEST_PACKAGES := pytest geographiclib dask distributed hypothesis pandas x
 test-wheel: $(STAMPS)/install-wheel
 	rm -rf $(WHEEL_TEST) && mkdir -p $(WHEEL_TEST)
 	cp -r tests README.md $(WHEEL_TEST)/
-	cd $(WHEEL_TEST) && TARNU_WHEEL=1 $(abspath $(WHEEL_VENV))/bin/python -m pytest -q -p no:cacheprovider tests
+	cd $(WHEEL_TEST) && TARNU_WHEEL=$$(ls $(abspath $(DIST))/tarnu-*-cp312-*.whl) \
+	    $(abspath $(WHEEL_VENV))/bin/python -m pytest -q -p no:cacheprovider \
+	    --basetemp=$(abspath build/pytest-wheel) tests
 
-$(STAMPS)/venv-wheel: requirements-dev.txt
+$(STAMPS)/venv-wheel: requirements-dev.txt | $(STAMPS)/debian
 	$(call need-python,$(PYTHON312),3.12)
 	rm -rf $(WHEEL_VENV)
 	$(PYTHON312) -m venv $(WHEEL_VENV)
@@ -141,8 +205,9 @@ $(STAMPS)/debian: FORCE
 	@if [ "$$(cat $@ 2>/dev/null)" != "$(DEBIAN_PACKAGES)" ]; then \
 	    if ! dpkg -s $(DEBIAN_PACKAGES) >/dev/null 2>&1; then \
 	        SUDO=$$([ "$$(id -u)" = 0 ] || echo sudo); \
-	        $$SUDO apt-get update -qq && \
-	        DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $(DEBIAN_PACKAGES); \
+	        $$SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq && \
+	        DEBIAN_FRONTEND=noninteractive $$SUDO apt-get -o DPkg::Lock::Timeout=900 \
+	            install -y -qq --no-install-recommends $(DEBIAN_PACKAGES); \
 	    fi && echo "$(DEBIAN_PACKAGES)" > $@; \
 	fi
 
@@ -215,7 +280,7 @@ test-python-asan: $(STAMPS)/install-asan
 	    readelf -d "$$so" | grep -q 'NEEDED.*libasan' || { echo "$$so: not built with ASan" >&2; exit 1; }
 	$(ASAN_ENV) $(ASAN_PY) -c 'import tarnu._tarnu as m; \
 	    assert "/$(ASAN_VENV)/" in m.__file__ and "libasan" in open("/proc/self/maps").read()'
-	$(ASAN_ENV) TARNU_SANITIZED=1 $(ASAN_PY) -m pytest -q
+	$(ASAN_ENV) TARNU_SANITIZED=1 $(ASAN_PY) -m pytest -q -p no:cacheprovider --basetemp=build/pytest-asan
 
 $(STAMPS)/venv-asan: requirements-dev.txt $(STAMPS)/debian
 	$(call make-venv,$(PYTHON312),$(ASAN_VENV),3.12)

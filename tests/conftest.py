@@ -1,7 +1,9 @@
-"""What the tests share: the function surface, inputs, exact comparison and
-child processes."""
+"""What the tests share: the function surface, inputs, exact comparison,
+child processes, and the running of documented examples."""
 
+import doctest
 import math
+import re
 import os
 import struct
 import subprocess
@@ -10,6 +12,7 @@ import textwrap
 from typing import NamedTuple
 
 import numpy as np
+import pytest
 
 from tarnu import _tarnu
 
@@ -18,6 +21,9 @@ SANITIZED = bool(os.environ.get("TARNU_SANITIZED"))  # set by `make test-asan`
 SPECIAL = (-math.inf, -0.0, 0.0, math.nan, math.inf)
 SPHERE_RADIUS = 6371008.8  # metres
 KEYS = ("lat1", "lon1", "lat2", "lon2", "s12", "azi1", "azi2", "a12", "m12", "M12", "M21", "S12")
+# The largest magnitude of an output angle, in degrees: azimuths and the
+# direct problem's lon2 are reduced to [-180, 180].
+RANGE = {"lat2": 90.0, "lon2": 180.0, "azi1": 180.0, "azi2": 180.0}
 
 # The surface as callers see it: submodules, then functions in registration
 # order, each with its parameters and docstring (after the signature line).
@@ -119,3 +125,31 @@ def run_python(code, env=None, timeout=120):
 def assert_ok(child, last_line="ok"):
     assert child.returncode == 0, f"exit {child.returncode}\n{child.stdout}\n{child.stderr}"
     assert child.stdout.strip().splitlines()[-1:] == [last_line], child.stdout + child.stderr
+
+
+DOCTEST_FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
+
+
+def run_examples(source, globs, name, path, line=0):
+    """Runs the >>> examples of a text as one doctest and returns how many
+    ran; fails on the first page or block whose output differs."""
+    test = doctest.DocTestParser().get_doctest(source, globs, name, str(path), line)
+    runner = doctest.DocTestRunner(optionflags=DOCTEST_FLAGS)
+    runner.run(test, out=lambda text: print(text, end=""))
+    assert runner.failures == 0, f"{name}: see the captured output"
+    return runner.tries
+
+
+def assert_same_output(got, expected):
+    """A documented command's output against the real one, word by word
+    (commas separate words too, for CSV); numbers to 12 digits, as
+    GeographicLib builds and vector widths may differ in the last bits."""
+    split = lambda text: re.split(r"[\s,]+", text.strip())
+    assert got.count("\n") == expected.count("\n"), (got, expected)
+    words, wanted_words = split(got), split(expected)
+    assert len(words) == len(wanted_words), (got, expected)
+    for word, wanted in zip(words, wanted_words):
+        try:
+            assert float(word) == pytest.approx(float(wanted), rel=1e-12, abs=1e-9), word
+        except ValueError:
+            assert word == wanted

@@ -1,13 +1,17 @@
 """The `tarnu` console script, run as a user runs it (in a subprocess), and as
 a hostile user runs it: odd numbers, odd output paths, signals, no stderr."""
 
+import contextlib
 import os
+import pty
 import re
+import shlex
 import signal
 import stat
 import subprocess
 import sys
 import sysconfig
+import threading
 import time
 from pathlib import Path
 
@@ -91,6 +95,8 @@ CASES = [
     # Refused: by the parser, by the commands, in the CSV; one line each.
     *[(args, {}, 2, message, {}) for args, message in [
         ("distance 1 2 3", "tarnu distance: error: the following arguments are required: LON2"),
+        ("distance 1 2 3 4 5", "tarnu distance: error: unrecognized arguments: 5"),
+        ("batch in.csv -o ''", "tarnu batch: error: argument -o/--output: an empty path names no"),
         ("distance 1 2 3 east", "error: argument LON2: invalid number value: 'east'"),
         ("distance 1_0 2 3 4", "error: argument LAT1: invalid number value: '1_0'"),
         ("convert \u0661 m km", "error: argument VALUE: invalid number value: '\u0661'"),
@@ -177,13 +183,14 @@ def test_command(tmp_path, argv, before, status, stderr, after):
         if name != "-":
             make(tmp_path, name, entry)
     closed = [fd for fd, word in enumerate(["<&-", ">&-"]) if word in argv.split()]
-    result = subprocess.run([SCRIPT, *argv.replace("<&-", "").replace(">&-", "").split()],
+    result = subprocess.run([SCRIPT, *shlex.split(argv.replace("<&-", "").replace(">&-", ""))],
                             cwd=tmp_path, input=before.get("-"), text=True, capture_output=True,
                             preexec_fn=lambda: [os.close(fd) for fd in closed], timeout=300)
     lines = result.stderr.splitlines()
     assert result.returncode == status, result.stderr
     assert stderr in lines[-1] if stderr else lines == []
     assert len(lines) <= 1 or lines[0].startswith("usage: tarnu"), result.stderr
+    assert "``" not in result.stdout  # markup of the docstrings the help is made of
     for name, entry in after.items():
         text, mode = entry if isinstance(entry, tuple) else (entry, None)
         if name == "-":
@@ -233,6 +240,16 @@ def test_batch_to_a_stream(tmp_path, kind):
     assert sorted(os.listdir(tmp_path)) == names
 
 
+def test_batch_into_a_pipe_closed_early(big):
+    """`tarnu batch big.csv | head -1`: the header, no message, and the status
+    of a process killed by SIGPIPE."""
+    result = subprocess.run(f"'{SCRIPT}' batch '{big[0]}' | head -1; echo ${{PIPESTATUS[0]}}",
+                            shell=True, executable="/bin/bash", capture_output=True, text=True,
+                            timeout=300)
+    assert result.stdout == f"{HEADER.strip()},distance_m\n{128 + signal.SIGPIPE}\n"
+    assert result.stderr == ""
+
+
 @pytest.fixture(scope="module")
 def big(tmp_path_factory):
     """A CSV large enough for a progress bar (16 MiB), and its columns."""
@@ -244,19 +261,48 @@ def big(tmp_path_factory):
     return path, np.ascontiguousarray(columns.T)
 
 
-@pytest.mark.parametrize("stderr", ["closed", "pipe closed by its reader"])
-def test_batch_without_stderr(tmp_path, big, stderr):
-    """A progress bar that cannot be drawn does not stop the work."""
+def drain(fd, into):
+    """Reads a terminal's master side until its last slave closes."""
+    with contextlib.suppress(OSError):  # EIO: no slave left
+        while data := os.read(fd, 1 << 16):
+            into.append(data)
+
+
+# Where standard error goes, and whether the bar is drawn there.
+STDERR = {"terminal": True, "file": False, "closed": False, "pipe closed by its reader": False}
+
+
+@pytest.mark.parametrize("stderr", STDERR)
+def test_batch_progress_bar(tmp_path, big, stderr):
+    """The bar is drawn on a terminal only, never into a file; where it cannot
+    be drawn, the work goes on."""
     path, columns = big
+    master, target, drawn = None, subprocess.PIPE, []
+    if stderr == "terminal":
+        master, target = pty.openpty()
+    elif stderr == "file":
+        target = open(tmp_path / "err", "w")
     process = subprocess.Popen(
-        [SCRIPT, "batch", path, "-o", tmp_path / "out.csv"], stderr=subprocess.PIPE,
+        [SCRIPT, "batch", path, "-o", tmp_path / "out.csv"], stderr=target,
         preexec_fn=(lambda: os.close(2)) if stderr == "closed" else None)
-    process.stderr.close()
+    reader = threading.Thread(target=drain, args=(master, drawn))
+    if master is not None:
+        os.close(target)
+        reader.start()
+    elif stderr == "file":
+        target.close()
+    else:
+        process.stderr.close()
     assert process.wait(timeout=300) == 0
+    if master is not None:
+        reader.join()
+        os.close(master)
+    assert (b"in.csv" in b"".join(drawn)) == STDERR[stderr]
     data = np.loadtxt(tmp_path / "out.csv", delimiter=",", skiprows=1)
     assert np.array_equal(data[:, :4].T, columns)
     assert np.array_equal(data[:, 4], ufunc.geodesic_distance(*columns))
-    assert os.listdir(tmp_path) == ["out.csv"]
+    assert sorted(os.listdir(tmp_path)) == ["err", "out.csv"][stderr != "file":]
+    assert stderr != "file" or (tmp_path / "err").read_text() == ""
 
 
 @pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])

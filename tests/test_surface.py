@@ -6,6 +6,7 @@ import ast
 import doctest
 import importlib.metadata
 import importlib.resources
+import inspect
 import subprocess
 
 import numpy as np
@@ -31,14 +32,36 @@ def test_layout():
         assert (f.fn.__text_signature__, f.fn.__doc__) == (f"({', '.join(f.params)})", f.doc)
 
 
-@pytest.mark.parametrize("sub", SURFACE)
+def test_the_distribution_carries_the_mit_licence():
+    dist = importlib.metadata.distribution("tarnu")
+    licence = next(f for f in dist.files if f.name == "LICENSE")
+    assert dist.metadata["License"] == "MIT" and licence.read_text().startswith("MIT License\n")
+
+
+@pytest.mark.parametrize("sub", [*SURFACE, "ufunc"])
 def test_stubs_match_the_module(sub):
-    text = importlib.resources.files("tarnu").joinpath(f"{sub}.pyi").read_text()
-    tree = ast.parse(text)
+    """Each stub names the module's functions with their parameters (None for
+    a ufunc, stubbed as a variable), and its __all__ is the module's."""
+    tree = ast.parse(importlib.resources.files("tarnu").joinpath(f"{sub}.pyi").read_text())
     stubbed = {node.name: tuple(a.arg for a in node.args.args)
                for node in tree.body if isinstance(node, ast.FunctionDef)}
-    assert stubbed == {name: params for name, (params, _) in SURFACE[sub].items()}
+    stubbed |= {node.target.id: None for node in tree.body if isinstance(node, ast.AnnAssign)}
+    listed = next(ast.literal_eval(node.value) for node in tree.body if isinstance(node, ast.Assign)
+                  and [t.id for t in node.targets] == ["__all__"])
+    module = importlib.import_module(f"tarnu.{sub}")
+    public = {name: None if isinstance(fn, np.ufunc) else tuple(inspect.signature(fn).parameters)
+              for name, fn in vars(module).items() if callable(fn) and not name.startswith("_")}
+    assert (stubbed, listed) == (public, module.__all__)
     assert importlib.resources.files("tarnu").joinpath("py.typed").is_file()
+
+
+@pytest.mark.parametrize("name", ["tarnu", "tarnu.ufunc"])
+def test_no_stray_public_names(name):
+    """What a module imports for itself (sys, once) is not part of its surface."""
+    module = importlib.import_module(name)
+    stray = [key for key, value in vars(module).items() if not key.startswith("_")
+             and key not in module.__all__ and not getattr(value, "__name__", "").startswith("tarnu.")]
+    assert stray == []
 
 
 def test_imports():

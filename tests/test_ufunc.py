@@ -1,10 +1,8 @@
 """tarnu.ufunc: each ufunc gives what the one-pair function gives, element
 for element, and behaves as NumPy's own ufuncs do with shapes, strides,
-casts, out=, where=, pandas, xarray, Dask, pickle and threads."""
+casts, out=, where=, pandas, xarray, pickle and threads (Dask: test_dask.py)."""
 
 import pickle
-import threading
-import time
 import tracemalloc
 import warnings
 
@@ -12,7 +10,7 @@ import numpy as np
 import pytest
 from geographiclib.geodesic import Geodesic as Reference
 
-from conftest import KEYS, SPECIAL, assert_ok, random_pairs, run_python
+from conftest import KEYS, RANGE, SPECIAL, assert_ok, random_pairs, run_python
 from tarnu import distance, geodesic, ufunc, units
 
 UFUNCS = [getattr(ufunc, name) for name in ufunc.__all__]
@@ -31,10 +29,12 @@ SCALAR = {
     "dms_to_deg": (("degrees", "arcminutes", "arcseconds"), units.dms_to_deg, None),
 }
 # What the ellipsoid ufuncs promise against GeographicLib, in degrees, metres
-# and square metres; azimuths only on lines longer than a metre. The rest are
-# the one-pair results to the bit.
+# and square metres, where the problem is well conditioned; the azimuths of
+# a line of s12 metres within 3e-7 / s12 degrees where that is more. The rest
+# are the one-pair results to the bit.
 TOLERANCE = {"s12": 2e-8, "m12": 2e-8, "azi1": 1e-11, "azi2": 1e-11, "a12": 1e-12,
              "M12": 1e-14, "M21": 1e-14, "S12": 4.0, "lat2": 1e-12, "lon2": 1e-12}
+SHORT_LINE_AZIMUTHS = 3e-7  # degrees metres
 
 
 def inputs(names, n, seed=0):
@@ -74,16 +74,19 @@ def test_each_element_is_the_one_pair_result(f):
         got = f(*columns)
     got = got if isinstance(got, tuple) else (got,)
     names = (SCALAR.get(f.__name__) or (None, None, None))[2] or ()
-    s12 = columns[3] if "lat2" in names else got[0]  # the line's length
     for k, (a, b) in enumerate(zip(got, expected(f, columns))):
         name = names[k] if names else None
         if name not in TOLERANCE or f.__name__.startswith("great_circle"):
             assert a.tobytes() == b.astype(np.float64).tobytes(), (f.__name__, k)
             continue
         assert np.array_equal(np.isnan(a), np.isnan(b)), (f.__name__, name)
+        assert not np.any(np.abs(a) > RANGE.get(name, np.inf)), (f.__name__, name)
         diff = np.remainder(a - b + 180, 360) - 180 if name in ("azi1", "azi2", "lon2") else a - b
-        diff[name.startswith("azi") & (np.abs(s12) < 1)] = 0
-        assert np.nanmax(np.abs(diff), initial=0) <= TOLERANCE[name], (f.__name__, name)
+        tolerance = TOLERANCE[name]
+        if name.startswith("azi") and names[0] == "s12":  # the inverse's, on lines of s12 m
+            with np.errstate(divide="ignore"):
+                tolerance = np.maximum(tolerance, SHORT_LINE_AZIMUTHS / got[0])
+        assert not np.any(np.abs(diff) > tolerance), (f.__name__, name)
 
 
 def test_shapes_strides_broadcasting_and_casts():
@@ -162,66 +165,33 @@ def test_pandas_and_xarray_keep_their_labels():
                                                                   grid.values).tobytes()
 
 
-DASK = """
-    import numpy as np
-    {first}
+# Another thread, woken just before a ufunc call, records whether the call
+# had returned when it ran. With a switch interval far longer than the call,
+# the interpreter never takes the lock from the caller: the other thread runs
+# during the call only if the loop lets the lock go.
+OTHER_THREAD = """
+    import sys, threading
+    from conftest import random_pairs
     from tarnu import ufunc
-    import dask.array as da
-    x = np.linspace(-60.0, 60.0, 1001)
-    lazy = da.from_array(x, chunks=100)
-    for f in (getattr(ufunc, name) for name in ufunc.__all__):
-        args = [lazy] + [0.5] * (f.nin - 1)
-        want = f(x, *args[1:])
-        got = f(*args)
-        got, want = (got, want) if f.nout > 1 else ((got,), (want,))
-        assert all(isinstance(g, da.Array) for g in got), f
-        assert [g.compute().tobytes() for g in got] == [w.tobytes() for w in want], f
-    print("ok")
+    columns = random_pairs(1_000_000, seed=5)
+    sys.setswitchinterval(1000.0)
+    for attempt in range(5):  # again if the thread was slow to wake
+        woken, state = threading.Event(), {"returned": False}
+        other = threading.Thread(target=lambda: woken.wait() and state.update(
+            during=not state["returned"]))
+        other.start()
+        woken.set()
+        ufunc.geodesic_distance(*columns)
+        state["returned"] = True
+        other.join()
+        if state["during"]:
+            break
+    print("ran during the call" if state["during"] else "only after it")
 """
 
 
-@pytest.mark.parametrize("first", ["import dask.array", "pass"])
-def test_dask_computes_every_ufunc_whichever_is_imported_first(first):
-    pytest.importorskip("dask.array")
-    assert_ok(run_python(DASK.format(first=first)))
-
-
-def test_dask_distributed_on_two_worker_processes():
-    pytest.importorskip("distributed")
-    assert_ok(run_python("""
-        import numpy as np, dask.array as da
-        from distributed import Client, LocalCluster
-        from conftest import random_pairs
-        from tarnu import ufunc
-        columns = random_pairs(1_000_000, seed=11)
-        if __name__ == "__main__":
-            with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                              dashboard_address=None) as cluster, Client(cluster):
-                lazy = ufunc.geodesic_distance(*(da.from_array(c, chunks=125_000) for c in columns))
-                assert lazy.compute().tobytes() == ufunc.geodesic_distance(*columns).tobytes()
-            print("ok")
-    """, timeout=300))
-
-
 def test_loops_release_the_interpreter_lock():
-    columns = random_pairs(400_000, seed=5)
-    ticks, done = [], threading.Event()
-
-    def count():
-        while not done.is_set():
-            ticks.append(time.perf_counter())
-
-    ticker = threading.Thread(target=count)
-    ticker.start()
-    start = time.perf_counter()
-    try:
-        ufunc.geodesic_distance(*columns)
-        end = time.perf_counter()
-    finally:
-        done.set()
-        ticker.join()
-    inside = [t for t in ticks if start < t < end]
-    assert len(inside) > 1000, f"{len(inside)} ticks in {end - start:.2f} s"
+    assert_ok(run_python(OTHER_THREAD), "ran during the call")
 
 
 def test_threads_and_a_fork_share_one_pool():

@@ -13,7 +13,8 @@ from geographiclib.test.test_geodesic import GeodesicTest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from conftest import BY_NAME, KEYS, SPECIAL, SPHERE_RADIUS, WITH_ARGUMENTS, bits, random_pairs
+from conftest import (BY_NAME, KEYS, RANGE, SPECIAL, SPHERE_RADIUS, WITH_ARGUMENTS, bits,
+                      random_pairs)
 from tarnu._tarnu import distance, geodesic, units
 
 MM = 1e-3
@@ -96,6 +97,7 @@ def test_agrees_with_geographiclib_on_random_geodesics():
         assert distance.geodesic_destination(lat1, lon1, azi1, s12) == (there["lat2"],
                                                                         there["lon2"])
         back = WGS84.Direct(lat1, lon1, azi1, s12)
+        assert all(abs(r[k]) <= RANGE[k] for r in (got, there) for k in RANGE if k in r)
         for key in KEYS[4:]:
             assert angle(got[key], want[key]) <= loose[key], (key, got[key], want[key])
         for key in ("lat2", "lon2", "azi2", "a12"):

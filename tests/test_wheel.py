@@ -1,6 +1,7 @@
-"""The repaired wheel, installed (make test-wheel sets TARNU_WHEEL=1): the
-copies of GeographicLib and SLEEF inside it are the ones loaded, and it gives
-the same distances on older CPUs, emulated by qemu-user."""
+"""The repaired wheel, installed (make test-wheel sets TARNU_WHEEL to its
+path): the copies of GeographicLib and SLEEF inside it are the ones loaded, it
+gives the same distances on older CPUs, emulated by qemu-user, and the README
+installs it by its name."""
 
 import json
 import math
@@ -25,6 +26,11 @@ def test_bundled_libraries_are_the_ones_loaded():
     for name in ("libGeographicLib", "libsleef"):
         paths = {path for path in mapped if path.name.startswith(name)}
         assert paths and {path.parent for path in paths} == {bundled}, paths
+
+
+def test_readme_installs_the_wheel_that_make_wheel_writes():
+    readme = (Path(__file__).resolve().parents[1] / "README.md").read_text(encoding="utf-8")
+    assert f"pip install dist/{Path(os.environ['TARNU_WHEEL']).name}\n" in readme
 
 
 # Ways to run without the widest kernels: older CPUs emulated by qemu-user,

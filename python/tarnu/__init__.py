@@ -32,7 +32,7 @@ names (``import tarnu.units``). ``python -m tarnu --help`` (or the ``tarnu``
 command) lists the command-line tools.
 """
 
-import sys
+import sys as _sys
 
 from tarnu import _tarnu
 from tarnu._tarnu import distance, geodesic, units
@@ -45,5 +45,5 @@ __all__ = ["distance", "geodesic", "units", "__version__"]
 # dotted names makes `import tarnu.units` and `from tarnu.distance import ...`
 # work without claiming the bare top-level names.
 for _name in ("distance", "geodesic", "units"):
-    sys.modules.setdefault(f"{__name__}.{_name}", getattr(_tarnu, _name))
-del _name
+    _sys.modules.setdefault(f"{__name__}.{_name}", getattr(_tarnu, _name))
+del _name, _sys

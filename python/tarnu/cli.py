@@ -1,11 +1,11 @@
-"""The ``tarnu`` command: distances, destinations, geodesic problems, unit
+"""The tarnu command: distances, destinations, geodesic problems, unit
 conversions and batch distances over CSV files from the shell.
 
-Run without arguments for a short demonstration; ``tarnu COMMAND --help``
+Run without arguments for a short demonstration; 'tarnu COMMAND --help'
 describes each command. Latitude comes before longitude, angles are in
 degrees, azimuths clockwise from north. Numbers are plain ASCII decimals or
-scientific notation (``-1.5e3``), or ``nan``, ``inf``, ``infinity`` in any
-case; negative ones need no quoting (``tarnu distance -33.87 151.21 35.68 139.65``).
+scientific notation (-1.5e3), or nan, inf, infinity in any case; negative
+ones need no quoting: tarnu distance -33.87 151.21 35.68 139.65
 """
 
 from __future__ import annotations
@@ -17,9 +17,10 @@ import errno
 import io
 import itertools
 import os
+import signal
 import sys
 from collections.abc import Callable, Iterator, Mapping, Sequence
-from typing import IO, TYPE_CHECKING, NamedTuple, NoReturn
+from typing import IO, TYPE_CHECKING, Any, NamedTuple, NoReturn
 
 import numpy as np
 from numpy.typing import NDArray
@@ -214,6 +215,15 @@ class _Quiet:
                 self.stream = None
 
 
+def _is_terminal(stream: IO[str] | None) -> bool:
+    """Whether `stream` is a terminal, where a progress bar is drawn; a file or
+    pipe gets none (redrawn bars would be written into it)."""
+    try:
+        return stream is not None and stream.isatty()
+    except (OSError, ValueError):  # closed
+        return False
+
+
 def _column_indices(header: list[str], wanted: Sequence[str], path: str) -> list[int]:
     names = [name.strip() for name in header]
     missing = [name for name in wanted if name not in names]
@@ -306,7 +316,7 @@ def cmd_batch(args: argparse.Namespace) -> None:
             io.TextIOWrapper(io.BufferedReader(counter), encoding="utf-8-sig",
                              newline="") as source:
         bar = None
-        if size >= PROGRESS_BYTES and not args.quiet:
+        if size >= PROGRESS_BYTES and not args.quiet and _is_terminal(sys.stderr):
             from tqdm import tqdm
             bar = tqdm(total=size, unit="B", unit_scale=True, desc=os.path.basename(path),
                        file=_Quiet(), leave=False)
@@ -354,6 +364,24 @@ def demo() -> None:
 
 # --- the parser -----------------------------------------------------------------
 
+def output_path(text: str) -> str:
+    """An -o argument: a path, or "-" for standard output; never empty."""
+    if not text:
+        raise argparse.ArgumentTypeError("an empty path names no file ('-' is standard output)")
+    return text
+
+
+class _CommandParser(argparse.ArgumentParser):
+    """A command's parser. Arguments it does not know are its own error, so the
+    message comes with the command's usage rather than the top level's."""
+
+    def parse_known_args(self, *args: Any, **kwargs: Any) -> Any:
+        namespace, extra = super().parse_known_args(*args, **kwargs)
+        if extra:
+            self.error(f"unrecognized arguments: {' '.join(extra)}")
+        return namespace, extra
+
+
 def _shape_option(parser: argparse.ArgumentParser) -> None:
     shape = parser.add_mutually_exclusive_group()
     shape.add_argument("--sphere", action="store_true",
@@ -366,7 +394,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="tarnu", description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--version", action="version", version=f"tarnu {__version__}")
-    commands = parser.add_subparsers(title="commands", metavar="COMMAND")
+    commands = parser.add_subparsers(title="commands", metavar="COMMAND",
+                                     parser_class=_CommandParser)
 
     def command(name: str, run: Callable[[argparse.Namespace], None], text: str
                 ) -> argparse.ArgumentParser:
@@ -413,10 +442,12 @@ def build_parser() -> argparse.ArgumentParser:
     sub = command("batch", cmd_batch,
                   "One problem for every row of a CSV file. Writes the rows, other columns "
                   "unchanged, with the answer's columns appended: by default the distance "
-                  "(columns lat1, lon1, lat2, lon2 in, distance_m out, metres). Streams in "
-                  "blocks, so files larger than memory work.")
+                  "(columns lat1, lon1, lat2, lon2 in, distance_m out). Angles are in degrees "
+                  "and lengths in metres, s12 included (unlike the DISTANCE of 'tarnu "
+                  "destination', in km by default); S12 is in square metres, M12 and M21 have "
+                  "no unit. Streams in blocks, so files larger than memory work.")
     sub.add_argument("input", metavar="INPUT.csv", help="the CSV file ('-' for stdin)")
-    sub.add_argument("-o", "--output", metavar="OUTPUT.csv",
+    sub.add_argument("-o", "--output", metavar="OUTPUT.csv", type=output_path,
                      help="where to write (default stdout): a file is replaced only when every "
                           "row is good; a pipe or device gets the rows as they come")
     sub.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
@@ -473,10 +504,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     except InputError as error:
         _report(str(error))
         return 2
-    except BrokenPipeError:  # e.g. `tarnu batch big.csv | head`
+    except BrokenPipeError:  # e.g. `tarnu batch big.csv | head -1`: as if killed by SIGPIPE
         if sys.stdout is not None:  # its flush at exit would fail again
             os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 1
+        return 128 + signal.SIGPIPE
     except OSError as error:  # e.g. the output's directory does not exist
         _report(f"{error.filename}: {error.strerror}" if error.filename else str(error))
         return 1
