@@ -143,6 +143,18 @@ def test_out_and_where():
     assert np.array_equal(kept[mask], lon1[mask] * 1000) and np.all(kept[~mask] == -1.0)
 
 
+@pytest.mark.parametrize("f", [f for f in UFUNCS if f.nout > 1], ids=lambda f: f.__name__)
+def test_repeated_out_array_holds_the_last_output_everywhere(f):
+    # One array for every output but the first, as NumPy's own ufuncs take
+    # it: the last output in every element, those the solver hands to
+    # GeographicLib (the specials of inputs()) as well as its own.
+    names = SCALAR[f.__name__][0] if f.__name__ in SCALAR else ("dd",) * f.nin
+    columns = inputs(names, 1000)
+    first, shared = np.empty(1000), np.empty(1000)
+    f(*columns, out=(first, *[shared] * (f.nout - 1)))
+    assert shared.tobytes() == f(*columns)[-1].tobytes()
+
+
 def test_pandas_and_xarray_keep_their_labels():
     pd = pytest.importorskip("pandas")
     xr = pytest.importorskip("xarray")

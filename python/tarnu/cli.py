@@ -25,7 +25,7 @@ from typing import IO, TYPE_CHECKING, Any, NamedTuple, NoReturn
 import numpy as np
 from numpy.typing import NDArray
 
-from tarnu import __version__, distance, geodesic, ufunc, units
+from tarnu import __version__, _info, distance, geodesic, ufunc, units
 from tarnu._output import open_output, stopped_by_signals
 
 if TYPE_CHECKING:
@@ -455,6 +455,10 @@ def build_parser() -> argparse.ArgumentParser:
                      help="; ".join(f"{name}: {', '.join(op.inputs)} -> {', '.join(op.outputs)}"
                                     for name, op in OPERATIONS.items()))
     _shape_option(sub)
+
+    command("info", lambda args: print(_info.report()),
+            "What runs here: the version, each vectorised kernel's instruction set and "
+            "vector width, the worker pool's threads and the native libraries loaded.")
 
     from tarnu import _measure
     _measure.add_command(command)

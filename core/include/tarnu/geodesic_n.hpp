@@ -45,7 +45,10 @@
 // Angles are in degrees (azimuths and the direct longitude reduced to
 // [-180, 180]), lengths in metres, areas in square metres. Inputs are read
 // in place and never written; every output must be room for n doubles
-// overlapping no input and no other output. Nothing allocates, throws or
+// overlapping no input. Outputs may overlap each other only as one and the
+// same array: each element's quantities are written in the order of the
+// outputs, so that array ends up holding the last of them, as NumPy's own
+// ufuncs do. Nothing allocates, throws or
 // fails, and any number of threads may call these at once on disjoint
 // outputs.
 #pragma once
