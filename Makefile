@@ -178,6 +178,7 @@ $(STAMPS)/wheel: $(STAMPS)/venv $(if $(PYTHON313),$(STAMPS)/venv313) $(SOURCES) 
 # wheel replaced in it when the wheel changes.
 WHEEL_TEST := build/wheel-test
 WHEEL_VENV := .venv-wheel
+# No pyarrow: `tarnu batch` is tested here without it (and with it in .venv).
 WHEEL_TEST_PACKAGES := pytest geographiclib dask distributed hypothesis pandas xarray
 
 test-wheel: $(STAMPS)/install-wheel

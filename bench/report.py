@@ -11,6 +11,7 @@ from pathlib import Path
 
 from accuracy import CASES, GEOGRAPHICLIB
 from contenders import CALL_TASKS, OPERATIONS, TARNU, CallTask, Operation, Row, rows
+from files import ENGINES
 from results import Results
 from settings import Settings
 from targets import evaluate, power_of_ten
@@ -144,6 +145,24 @@ def error_table(results: Results) -> list[str]:
             "named pairs (signed).", "", *table(head, body)]
 
 
+def file_table(results: Results) -> list[str]:
+    """`tarnu batch` on one CSV file, by engine."""
+    base = results.best_file(next(iter(ENGINES)))
+    body = []
+    for row, (_, name) in ENGINES.items():
+        samples = results.files.get(row)
+        if not samples:
+            body.append([name, results.missing.get(row, "not available"), "", "", ""])
+            continue
+        body.append([name, f"{min(samples):.2f}", f"{statistics.median(samples):.2f}",
+                     f"{results.file_rows / min(samples):,.0f}",
+                     fmt_ratio(base / min(samples)) if base else "—"])
+    return [f"`tarnu batch FILE -q -o OUT` on {results.file_rows:,} rows (a name and four coordinates "
+            "with six decimals; the distance appended), each run a process of its own, start to "
+            "finish; the engines take turns. Both write the same bytes.", "",
+            *table(["Engine", "best s", "median s", "rows/s", "speed-up"], body)]
+
+
 def target_table(results: Results, s: Settings) -> list[str]:
     body = [[label, shown, "n/a" if met is None else ("yes" if met else "NO")]
             for label, shown, met in evaluate(results, s.target_n)]
@@ -209,6 +228,7 @@ def results_md(results: Results, s: Settings, plot: str) -> str:
     lines += ["## Whole arrays", ""]
     for op in OPERATIONS:
         lines += array_table(op, results, s)
+    lines += ["## CSV files", "", *file_table(results)]
     lines += ["## Distance error against GeographicLib", "", *error_table(results),
               "## Memory", "", *memory_table(results, s),
               "## Lines and polygons (tarnu.geometry)", "", *geometry_table(results)]

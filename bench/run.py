@@ -32,6 +32,7 @@ from accuracy import agreement, distance_errors
 from children import child_main, memory_in_child, time_in_child
 from geometry import figures as geometry_figures
 from contenders import CALL_TASKS, CONTROLLED_ENV, Row, Variant, call_rows, rows
+from files import ENGINES, time_files
 from inputs import ArrayInputs, call_args
 from machine import cpu_flags, cpus_available, describe, load_1min
 from results import Results
@@ -108,6 +109,8 @@ def measure(s: Settings) -> Results:
             say(f"child run with {' '.join(f'{k}={v}' for k, v in env)}")
     results.load.append(("after the child runs", load_1min()))
 
+    time_files(s, results, ROOT / "build" / f"bench-{s.name}", say)
+    results.load.append(("after tarnu batch", load_1min()))
     results.geometry = geometry_figures(s.target_n, say)
     results.load.append(("after the geometry children", load_1min()))
 
@@ -146,7 +149,7 @@ def main() -> None:
     if a.child:
         child_main(a.child)
         return
-    unknown = rows_read() - {r.id for r in rows()} - set(call_rows())
+    unknown = rows_read() - {r.id for r in rows()} - set(call_rows()) - set(ENGINES)
     if unknown:
         sys.exit(f"targets read rows that no table defines: {sorted(unknown)}")
     if a.from_json:

@@ -34,6 +34,9 @@ UF_GD = "array.geodesic_distance/tarnu.ufunc.geodesic_distance"
 UF_INV = "array.geodesic_inverse/tarnu.ufunc.geodesic_inverse"
 UF_DEST = "array.geodesic_direct/tarnu.ufunc.geodesic_destination"
 UF_DIRECT = "array.geodesic_direct/tarnu.ufunc.geodesic_direct"
+# `tarnu batch` on a CSV file, by engine (files.py)
+BATCH_CSV = "file.batch/csv"
+BATCH_ARROW = "file.batch/arrow"
 
 
 @dataclass(frozen=True)
@@ -156,6 +159,8 @@ TARGETS = (
            faster(PYPROJ_INV, UF_GD), "≥", 8),
     Target("`ufunc.geodesic_direct` ≥ 8× faster than pyproj `Geod.fwd` on arrays at {n}",
            faster(PYPROJ_FWD, UF_DIRECT), "≥", 8),
+    Target("`tarnu batch` on a CSV file of {rows} rows: pyarrow ≥ 4× faster than the csv module",
+           faster(BATCH_CSV, BATCH_ARROW), "≥", 4),
     # tarnu.geometry (geometry.py): polygons and lines of 8 vertices, edges
     # under 100 km, one thread unless said
     Target("`geometry.area_perimeter`, {n} polygons from flat arrays, 1 thread, ≤ 1.5 µs per polygon",
@@ -194,6 +199,8 @@ def power_of_ten(n: int) -> str:
 
 
 def best(results: Results, row: str, n: int) -> float | None:
+    if row.startswith("file."):
+        return results.best_file(row)
     return results.best_call(row) if row.startswith("call.") else results.best_array(row, n)
 
 
@@ -231,7 +238,7 @@ def evaluate(results: Results, n: int) -> list[tuple[str, str, bool | None]]:
         v = value(results, t.measure, n)
         met = None if v is None else (v <= t.limit if t.op == "≤" else v >= t.limit)
         shown = "not available" if v is None else f"{v:,.2f}{UNITS[t.measure.how]}"
-        out.append((t.label.format(n=power_of_ten(n)), shown, met))
+        out.append((t.label.format(n=power_of_ten(n), rows=f"{results.file_rows:,}"), shown, met))
     return out
 
 
