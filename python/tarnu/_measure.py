@@ -40,7 +40,7 @@ def add_command(command: Callable[[str, Callable[[argparse.Namespace], None], st
 
 
 def run(args: argparse.Namespace) -> None:
-    from tarnu.cli import InputError
+    from tarnu._batch import InputError
     path = "<stdin>" if args.input == "-" else args.input
     try:
         if args.input == "-":
