@@ -14,6 +14,7 @@ from typing import Any
 import numpy as np
 
 from tarnu import geometry
+from tarnu._batch import InputError
 from tarnu._output import open_output, stopped_by_signals
 
 HEADER = ["index", "id", "length_m", "perimeter_m", "area_m2"]
@@ -40,7 +41,6 @@ def add_command(command: Callable[[str, Callable[[argparse.Namespace], None], st
 
 
 def run(args: argparse.Namespace) -> None:
-    from tarnu._batch import InputError
     path = "<stdin>" if args.input == "-" else args.input
     try:
         if args.input == "-":
