@@ -9,8 +9,8 @@
 // azimuth turn an ulp in cos(sig2) into up to 1e-11 degrees, and only
 // GeographicLib's own roundings reproduce its answer. The arithmetic is
 // GeographicLib's (GeodesicLine in distance mode, longitude reduced)
-// operation for operation, with SLEEF's sin, cos and atan2 and a
-// square-root hypot.
+// operation for operation, with the lanes' sin, cos and atan2, a
+// square-root hypot and eps by its series.
 #pragma once
 
 #include "geodesic_solver.hpp"
@@ -41,8 +41,8 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
 
   // The line through point 1 (GeodesicLine's set-up).
   V salp1, calp1, sbet1, cbet1;
-  sincosd<L>(ang_round(ang_normalize(azi1)), salp1, calp1);
-  sincosd<L>(ang_round(lat1), sbet1, cbet1);
+  sincosd(ang_round(ang_normalize(azi1)), salp1, calp1);
+  sincosd(ang_round(lat1), sbet1, cbet1);
   sbet1 = sbet1 * S::f1;
   norm<L>(sbet1, cbet1);
   cbet1 = max(cbet1, S::tiny);
@@ -55,7 +55,7 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
   const V comg1 = csig1;
   norm<L>(ssig1, csig1);
   const V k2 = calp0 * calp0 * S::ep2;
-  const V eps = eps_of<L>(k2);
+  const V eps = eps_of(k2);
 
   const V a1m1 = S::A1m1(eps);
   V c1a[S::order + 1], c1pa[S::order + 1], c3a[S::order];
@@ -90,13 +90,13 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
   const V calp2 = calp0 * csig2;
 
   const V somg2 = salp0 * ssig2;
-  const V omg12 = L::atan2(somg2 * comg1 - csig2 * somg1, csig2 * comg1 + somg2 * somg1);
+  const V omg12 = lanes::atan2(somg2 * comg1 - csig2 * somg1, csig2 * comg1 + somg2 * somg1);
   const V lam12 =
       omg12 + a3c * (sig12 + (S::sin_cos_series<true, S::order - 1>(ssig2, csig2, c3a) - b31));
   const V lon12 = lam12 * per_radian;
   out.lon2 = ang_normalize(ang_normalize(lon1) + ang_normalize(lon12));
-  out.lat2 = atan2d<L>(sbet2, S::f1 * cbet2);
-  out.azi2 = atan2d<L>(salp0, calp2);
+  out.lat2 = atan2d(sbet2, S::f1 * cbet2);
+  out.azi2 = atan2d(salp0, calp2);
   out.a12 = sig12 / degree;
 
   if constexpr (full) {
@@ -117,7 +117,7 @@ inline lanes::MaskOf<V> direct(V lat1, V lon1, V azi1, V s12, DirectLanes<V>& ou
                      select(csig12 <= 0.0, csig1 * (1.0 - csig12) + ssig12 * ssig1,
                             ssig12 * (csig1 * ssig12 / (1.0 + csig12) + ssig1));
     const V calp12 = salp0 * salp0 + calp0 * calp0 * csig1 * csig2;
-    out.S12 = S::c2 * L::atan2(select(degenerate, salp12_d, salp12),
+    out.S12 = S::c2 * lanes::atan2(select(degenerate, salp12_d, salp12),
                                select(degenerate, calp12_d, calp12)) +
               area_series(eps, calp0, salp0, sig);
   }

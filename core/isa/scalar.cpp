@@ -27,7 +27,6 @@ struct Lanes {
     s = V{r.x};
     c = V{r.y};
   }
-  static V atan2(V y, V x) noexcept { return V{Sleef_cinz_atan2d1_u10purec(y[0], x[0])}; }
   static unsigned bits(M m) noexcept { return m[0] != 0 ? 1u : 0u; }
   static bool any(M m) noexcept { return bits(m) != 0; }
 };

@@ -27,7 +27,6 @@ struct Lanes {
     s = r.x;
     c = r.y;
   }
-  static V atan2(V y, V x) noexcept { return Sleef_finz_atan2d4_u10avx2(y, x); }
   static unsigned bits(M m) noexcept {
     return static_cast<unsigned>(_mm256_movemask_pd(reinterpret_cast<__m256d>(m)));
   }

@@ -27,7 +27,6 @@ struct Lanes {
     s = r.x;
     c = r.y;
   }
-  static V atan2(V y, V x) noexcept { return Sleef_finz_atan2d8_u10avx512f(y, x); }
   static unsigned bits(M m) noexcept {
     return _mm512_cmplt_epi64_mask(reinterpret_cast<__m512i>(m), _mm512_setzero_si512());
   }

@@ -27,7 +27,6 @@ struct Lanes {
     s = r.x;
     c = r.y;
   }
-  static V atan2(V y, V x) noexcept { return Sleef_cinz_atan2d2_u10sse2(y, x); }
   static unsigned bits(M m) noexcept {
     return static_cast<unsigned>(_mm_movemask_pd(reinterpret_cast<__m128d>(m)));
   }
