@@ -161,10 +161,28 @@ inline void reduced_latitude(V lat, V& sbet, V& cbet) noexcept {
   cbet = lanes::max(cbet, series::tiny);
 }
 
+// A point that is the same in every lane and every block (a broadcast
+// input): the sine and cosine of its reduced latitude, worked out once from
+// the latitude rounded as the solver rounds it.
+template <class V>
+struct GivenPoint {
+  int which = 0;  // 1 or 2: point 1 or point 2 is given; 0: neither
+  V sbet, cbet;
+};
+
+template <class L, class V>
+inline GivenPoint<V> given_point(int which, double lat) noexcept {
+  GivenPoint<V> g{which, {}, {}};
+  if (which != 0) reduced_latitude<L>(lanes::ang_round(lanes::splat<V>(lat)), g.sbet, g.cbet);
+  return g;
+}
+
 // Solves the lanes it can; returns the mask of lanes left to the caller
-// (their outputs are unspecified).
+// (their outputs are unspecified). `given` may spare the work one point
+// alone decides; the answers are the same to the bit.
 template <class L, InverseLevel Level, class V>
-inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>& out) noexcept {
+inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>& out,
+                                const GivenPoint<V>& given = {}) noexcept {
   using namespace inverse_detail;
   using M = MaskOf<V>;
 
@@ -195,8 +213,22 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
   lat1 = lat1 * p.latsign;
   lat2 = lat2 * p.latsign;
 
-  reduced_latitude<L>(lat1, p.sbet1, p.cbet1);
-  reduced_latitude<L>(lat2, p.sbet2, p.cbet2);
+  if (given.which == 0) {
+    reduced_latitude<L>(lat1, p.sbet1, p.cbet1);
+    reduced_latitude<L>(lat2, p.sbet2, p.cbet2);
+  } else {
+    // The given point is now point 1 where it was point 1 and stayed, or
+    // was point 2 and was swapped. Its latitude took latsign, and its sbet
+    // takes it exactly: sincosd(-x) is (-sin x, cos x) to the bit.
+    const M first = given.which == 1 ? ~swap : swap;
+    V sbet, cbet;
+    reduced_latitude<L>(select(first, lat2, lat1), sbet, cbet);
+    const V sbet_given = given.sbet * p.latsign;
+    p.sbet1 = select(first, sbet_given, sbet);
+    p.cbet1 = select(first, given.cbet, cbet);
+    p.sbet2 = select(first, sbet, sbet_given);
+    p.cbet2 = select(first, cbet, given.cbet);
+  }
   // Where |bet2| and |bet1| differ by rounding only, make them equal.
   const M cbet_measure = p.cbet1 < -p.sbet1;
   p.sbet2 = select(cbet_measure & (p.cbet2 == p.cbet1), copysign(p.sbet1, p.sbet2), p.sbet2);

@@ -22,8 +22,11 @@ inline constexpr int max_inputs = 4;
 inline constexpr int max_outputs = 8;
 
 // n elements of contiguous inputs to contiguous outputs that overlap none of
-// them; in[k] and out[k] follow the operation's argument order.
-using Kernel = void (*)(const double* const* in, double* const* out, std::size_t n) noexcept;
+// them; in[k] and out[k] follow the operation's argument order. Bit k of
+// `fixed` says in[k] holds one value n times (a broadcast scalar), which a
+// kernel may use to compute what that input decides alone once.
+using Kernel = void (*)(const double* const* in, double* const* out, std::size_t n,
+                        unsigned fixed) noexcept;
 
 struct Operation {
   const char* name;
