@@ -308,12 +308,12 @@ inline V hypot(V x, V y) noexcept {
   return L::sqrt(x * x + y * y);
 }
 
-// Math::norm: (x, y) scaled to unit length, by one division.
+// Math::norm: (x, y) scaled to unit length.
 template <class L, class V>
 inline void norm(V& x, V& y) noexcept {
-  const V r = 1.0 / hypot<L>(x, y);
-  x = x * r;
-  y = y * r;
+  const V h = hypot<L>(x, y);
+  x = x / h;
+  y = y / h;
 }
 
 // A whole vector from memory and back, at any alignment.
