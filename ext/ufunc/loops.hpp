@@ -6,7 +6,9 @@
 // for the worker pool and each chunk into blocks, and hands every block to
 // the operation's kernel as contiguous doubles: an argument that already is
 // contiguous is passed in place, any other is gathered into a buffer (and an
-// output scattered from one) on the stack. An output that overlaps an input
+// output scattered from one) on the stack; a broadcast scalar fills its
+// buffer once, and the kernel is told which inputs those are, so that it can
+// work out once what they alone decide. An output that overlaps an input
 // (NumPy allows `out=` to be an input, element for element) is written
 // through a buffer too, after the kernel has read the whole block.
 // Nothing is allocated; any number of threads may run loops at once.
