@@ -51,12 +51,16 @@ test-cpp: $(STAMPS)/venv
 PAIRS ?= 100000
 TRUTH := build/truth
 GEOGRAPHICLIB_SOURCE := build/src/geographiclib-2.1.2
+# Then tarnu.geometry against GeographicLib's PolygonArea and GeodesicLine,
+# set by set (bench/geometry_check.cpp); PARCELS random parcels among them.
+PARCELS ?= 100000
 
 accuracy: $(STAMPS)/venv $(TRUTH)/libGeographicLibLD.a
 	$(VENV)/bin/cmake -S . -B build/accuracy -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
 	    -DTARNU_BUILD_SOLVER_CHECK=ON -DTARNU_TRUTH=$(abspath $(TRUTH)) -DCMAKE_BUILD_TYPE=Release
-	$(VENV)/bin/cmake --build build/accuracy --target solver_check
+	$(VENV)/bin/cmake --build build/accuracy --target solver_check geometry_check
 	build/accuracy/solver_check $(PAIRS) bench/ACCURACY.md
+	build/accuracy/geometry_check $(PARCELS)
 
 # The truth: GeographicLib's geodesic routines from Debian's source, built in
 # long double under the namespace GeographicLibLD (bench/truth_config.h
@@ -174,6 +178,7 @@ $(STAMPS)/wheel: $(STAMPS)/venv $(if $(PYTHON313),$(STAMPS)/venv313) $(SOURCES) 
 # wheel replaced in it when the wheel changes.
 WHEEL_TEST := build/wheel-test
 WHEEL_VENV := .venv-wheel
+# No pyarrow: `tarnu batch` is tested here without it (and with it in .venv).
 WHEEL_TEST_PACKAGES := pytest geographiclib dask distributed hypothesis pandas xarray
 
 test-wheel: $(STAMPS)/install-wheel

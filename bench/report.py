@@ -11,6 +11,7 @@ from pathlib import Path
 
 from accuracy import CASES, GEOGRAPHICLIB
 from contenders import CALL_TASKS, OPERATIONS, TARNU, CallTask, Operation, Row, rows
+from files import ENGINES
 from results import Results
 from settings import Settings
 from targets import evaluate, power_of_ten
@@ -144,6 +145,24 @@ def error_table(results: Results) -> list[str]:
             "named pairs (signed).", "", *table(head, body)]
 
 
+def file_table(results: Results) -> list[str]:
+    """`tarnu batch` on one CSV file, by engine."""
+    base = results.best_file(next(iter(ENGINES)))
+    body = []
+    for row, (_, name) in ENGINES.items():
+        samples = results.files.get(row)
+        if not samples:
+            body.append([name, results.missing.get(row, "not available"), "", "", ""])
+            continue
+        body.append([name, f"{min(samples):.2f}", f"{statistics.median(samples):.2f}",
+                     f"{results.file_rows / min(samples):,.0f}",
+                     fmt_ratio(base / min(samples)) if base else "—"])
+    return [f"`tarnu batch FILE -q -o OUT` on {results.file_rows:,} rows (a name and four coordinates "
+            "with six decimals; the distance appended), each run a process of its own, start to "
+            "finish; the engines take turns. Both write the same bytes.", "",
+            *table(["Engine", "best s", "median s", "rows/s", "speed-up"], body)]
+
+
 def target_table(results: Results, s: Settings) -> list[str]:
     body = [[label, shown, "n/a" if met is None else ("yes" if met else "NO")]
             for label, shown, met in evaluate(results, s.target_n)]
@@ -209,9 +228,37 @@ def results_md(results: Results, s: Settings, plot: str) -> str:
     lines += ["## Whole arrays", ""]
     for op in OPERATIONS:
         lines += array_table(op, results, s)
+    lines += ["## CSV files", "", *file_table(results)]
     lines += ["## Distance error against GeographicLib", "", *error_table(results),
-              "## Memory", "", *memory_table(results, s)]
+              "## Memory", "", *memory_table(results, s),
+              "## Lines and polygons (tarnu.geometry)", "", *geometry_table(results)]
     return "\n".join(lines).rstrip() + "\n"
+
+
+# What each figure of bench/geometry.py is, with its unit.
+GEOMETRY_FIGURES = {
+    "area_flat_us": "µs per polygon: `geometry.area_perimeter` from flat arrays",
+    "area_geoseries_us": "µs per polygon: `geometry.area_perimeter` of a GeoSeries",
+    "pyproj_polygon_us": "µs per polygon: pyproj `Geod.polygon_area_perimeter`, one call each",
+    "pyproj_geometry_us": "µs per polygon: pyproj `Geod.geometry_area_perimeter`, one call each",
+    "length_shapely_us": "µs per line: `geometry.length` of a shapely array",
+    "length_flat_us": "µs per line: `geometry.length` from flat arrays",
+    "pyproj_length_us": "µs per line: pyproj `Geod.geometry_length`, one call each",
+    "workaround_us": "µs per line: `shapely.get_coordinates` + `Geod.inv` + `np.bincount`",
+    "densify_ns": "ns per point: `geometry.densify`, a point every 250 m",
+    "pyproj_intermediate_ns": "ns per point: pyproj `Geod.inv_intermediate`, one call per edge",
+    "memory_flat": "peak extra memory over outputs + one copy of the coordinates, flat arrays",
+    "memory_geoseries": "peak extra memory over outputs + one copy of the coordinates, GeoSeries",
+}
+
+
+def geometry_table(results: Results) -> list[str]:
+    """Every figure of the geometry children, one thread and two."""
+    body = [[what, fmt(results.geometry.get(key)), fmt(results.geometry.get(f"{key}@2"))]
+            for key, what in GEOMETRY_FIGURES.items()]
+    return [("Polygons and lines of 8 vertices, edges under 100 km, 10^6 of each in the full run "
+             "(pyproj's loops on 20,000); best of the repeats."), "",
+            *table(["Figure", "1 thread", "2 threads"], body)]
 
 
 def readme_block(results: Results, s: Settings) -> str:

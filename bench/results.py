@@ -25,9 +25,12 @@ class Results:
     errors: dict[str, dict] = field(default_factory=dict)           # row -> accuracy.distance_errors()
     missing: dict[str, str] = field(default_factory=dict)           # row -> why it was not timed
     absent: list[str] = field(default_factory=list)                 # rows left out on this machine
+    files: dict[str, list[float]] = field(default_factory=dict)     # row -> seconds per run
+    file_rows: int = 0                                              # rows of the file they read
     # row -> the row whose samples it shares: a variant whose environment is
     # what this process has already (two threads on a two-CPU machine)
     aliases: dict[str, str] = field(default_factory=dict)
+    geometry: dict[str, float] = field(default_factory=dict)        # geometry.py's figures
 
     def merge(self, other: Results) -> None:
         for row, sizes in other.arrays.items():
@@ -57,6 +60,10 @@ class Results:
 
     def best_array(self, row: str, n: int) -> float | None:
         s = self.array_samples(row).get(n)
+        return min(s) if s else None
+
+    def best_file(self, row: str) -> float | None:
+        s = self.files.get(row)
         return min(s) if s else None
 
     def best_small(self, row: str) -> float | None:

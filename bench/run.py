@@ -15,6 +15,7 @@ Where things are:
   timing.py      how a row is timed; children.py rows that need a process of
                  their own; memory.py peak memory of one call
   accuracy.py    agreement with tarnu, distance errors against GeographicLib
+  geometry.py    tarnu.geometry's figures, from children of their own
   report.py      where each row is written; plot.py the throughput picture
   machine.py     the machine, read at run time
 """
@@ -29,7 +30,9 @@ from pathlib import Path
 
 from accuracy import agreement, distance_errors
 from children import child_main, memory_in_child, time_in_child
+from geometry import figures as geometry_figures
 from contenders import CALL_TASKS, CONTROLLED_ENV, Row, Variant, call_rows, rows
+from files import ENGINES, time_files
 from inputs import ArrayInputs, call_args
 from machine import cpu_flags, cpus_available, describe, load_1min
 from results import Results
@@ -106,6 +109,11 @@ def measure(s: Settings) -> Results:
             say(f"child run with {' '.join(f'{k}={v}' for k, v in env)}")
     results.load.append(("after the child runs", load_1min()))
 
+    time_files(s, results, ROOT / "build" / f"bench-{s.name}", say)
+    results.load.append(("after tarnu batch", load_1min()))
+    results.geometry = geometry_figures(s.target_n, say)
+    results.load.append(("after the geometry children", load_1min()))
+
     distance_errors(live, s.error_n, results)
     say("errors against GeographicLib")
     for la in live:
@@ -141,7 +149,7 @@ def main() -> None:
     if a.child:
         child_main(a.child)
         return
-    unknown = rows_read() - {r.id for r in rows()} - set(call_rows())
+    unknown = rows_read() - {r.id for r in rows()} - set(call_rows()) - set(ENGINES)
     if unknown:
         sys.exit(f"targets read rows that no table defines: {sorted(unknown)}")
     if a.from_json:

@@ -36,6 +36,9 @@ UF_DEST = "array.geodesic_direct/tarnu.ufunc.geodesic_destination"
 UF_DIRECT = "array.geodesic_direct/tarnu.ufunc.geodesic_direct"
 NK_HAVERSINE = "array.great_circle_distance/numkong.haversine"
 NK_VINCENTY = "array.geodesic_distance/numkong.vincenty"
+# `tarnu batch` on a CSV file, by engine (files.py)
+BATCH_CSV = "file.batch/csv"
+BATCH_ARROW = "file.batch/arrow"
 
 
 @dataclass(frozen=True)
@@ -45,7 +48,8 @@ class Measure:
 
 
 UNITS = {"faster": "× faster", "time": "× the time", "ns": " ns", "us": " µs",
-         "memory": "× the output", "memory_mb": " MB"}
+         "memory": "× the output", "memory_mb": " MB",
+         "geo_faster": "× faster", "geo_us": " µs", "geo_ns": " ns", "geo_memory": "× the budget"}
 
 
 def faster(slow: str, fast: str) -> Measure:
@@ -74,6 +78,15 @@ def memory_ratio(row: str) -> Measure:
 
 def memory_mb(row: str) -> Measure:
     return Measure("memory_mb", (row,))
+
+
+def geometry_faster(slow: str, fast: str) -> Measure:
+    """Ratio of two of geometry.py's per-item figures (keys of Results.geometry)."""
+    return Measure("geo_faster", (slow, fast))
+
+
+def geometry_figure(key: str, how: str) -> Measure:
+    return Measure(how, (key,))
 
 
 @dataclass(frozen=True)
@@ -158,6 +171,37 @@ TARGETS = (
            faster(PYPROJ_INV, UF_GD), "≥", 8),
     Target("`ufunc.geodesic_direct` ≥ 8× faster than pyproj `Geod.fwd` on arrays at {n}",
            faster(PYPROJ_FWD, UF_DIRECT), "≥", 8),
+    Target("`tarnu batch` on a CSV file of {rows} rows: pyarrow ≥ 4× faster than the csv module",
+           faster(BATCH_CSV, BATCH_ARROW), "≥", 4),
+    # tarnu.geometry (geometry.py): polygons and lines of 8 vertices, edges
+    # under 100 km, one thread unless said
+    Target("`geometry.area_perimeter`, {n} polygons from flat arrays, 1 thread, ≤ 1.5 µs per polygon",
+           geometry_figure("area_flat_us", "geo_us"), "≤", 1.5),
+    Target("`geometry.area_perimeter` from flat arrays ≥ 8× faster than pyproj "
+           "`Geod.polygon_area_perimeter` per polygon, 1 thread",
+           geometry_faster("pyproj_polygon_us", "area_flat_us"), "≥", 8),
+    Target("`geometry.area_perimeter` of a GeoSeries (adapter included) ≥ 20× faster than "
+           "`Geod.geometry_area_perimeter` per geometry, 1 thread",
+           geometry_faster("pyproj_geometry_us", "area_geoseries_us"), "≥", 20),
+    Target("`geometry.length`, {n} shapely lines, ≥ 20× faster than `Geod.geometry_length` per "
+           "geometry, 1 thread",
+           geometry_faster("pyproj_length_us", "length_shapely_us"), "≥", 20),
+    Target("`geometry.length`, {n} shapely lines, ≥ 4× faster than `shapely.get_coordinates` + "
+           "`Geod.inv` + `np.bincount`, 1 thread",
+           geometry_faster("workaround_us", "length_shapely_us"), "≥", 4),
+    Target("`geometry.densify`, 1 thread, ≤ 30 ns per generated point",
+           geometry_figure("densify_ns", "geo_ns"), "≤", 30),
+    Target("`geometry.densify` ≥ 7× faster than `Geod.inv_intermediate` in a loop, per point, "
+           "1 thread",
+           geometry_faster("pyproj_intermediate_ns", "densify_ns"), "≥", 7),
+    Target("`geometry.area_perimeter` from flat arrays, 1 → 2 threads ≥ 1.8× at {n}",
+           geometry_faster("area_flat_us", "area_flat_us@2"), "≥", 1.8),
+    Target("`geometry.area_perimeter` of a GeoSeries: peak extra memory ≤ its outputs and one "
+           "copy of the coordinates",
+           geometry_figure("memory_geoseries", "geo_memory"), "≤", 1.0),
+    Target("`geometry.area_perimeter` from flat arrays: peak extra memory ≤ its outputs and one "
+           "copy of the coordinates",
+           geometry_figure("memory_flat", "geo_memory"), "≤", 1.0),
 )
 
 
@@ -167,10 +211,17 @@ def power_of_ten(n: int) -> str:
 
 
 def best(results: Results, row: str, n: int) -> float | None:
+    if row.startswith("file."):
+        return results.best_file(row)
     return results.best_call(row) if row.startswith("call.") else results.best_array(row, n)
 
 
 def value(results: Results, m: Measure, n: int) -> float | None:
+    if m.how.startswith("geo_"):
+        figures = [results.geometry.get(key) for key in m.rows]
+        if any(f is None or f <= 0 for f in figures):
+            return None
+        return figures[0] / figures[1] if m.how == "geo_faster" else figures[0]
     if m.how in ("faster", "time"):
         a, b = (best(results, row, n) for row in m.rows)
         if a is None or b is None:
@@ -199,9 +250,9 @@ def evaluate(results: Results, n: int) -> list[tuple[str, str, bool | None]]:
         v = value(results, t.measure, n)
         met = None if v is None else (v <= t.limit if t.op == "≤" else v >= t.limit)
         shown = "not available" if v is None else f"{v:,.2f}{UNITS[t.measure.how]}"
-        out.append((t.label.format(n=power_of_ten(n)), shown, met))
+        out.append((t.label.format(n=power_of_ten(n), rows=f"{results.file_rows:,}"), shown, met))
     return out
 
 
 def rows_read() -> set[str]:
-    return {row for t in TARGETS for row in t.measure.rows}
+    return {row for t in TARGETS if not t.measure.how.startswith("geo_") for row in t.measure.rows}

@@ -1,8 +1,10 @@
 #include "dispatch.hpp"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 // Each instruction set's kernels, defined by its file of core/isa/.
 namespace tarnu::isa {
@@ -75,6 +77,32 @@ Width simd_width() noexcept {
 }
 
 const char* width_name(Width width) noexcept { return width_names[static_cast<int>(width)]; }
+
+namespace {
+
+// One line on standard error when the library loads with a TARNU_SIMD it
+// does not know, so that a misspelt cap is not silently the CPU's width.
+// Bytes outside printable ASCII are shown as '?': the line stays one line.
+bool warn_about_unknown_cap() noexcept {
+  const char* value = std::getenv("TARNU_SIMD");
+  if (value == nullptr || *value == '\0') return false;  // empty: as if unset
+  for (const char* name : width_names) {
+    if (std::strcmp(value, name) == 0) return false;
+  }
+  try {
+    std::string shown, names;
+    for (const char* c = value; *c != '\0'; ++c) shown += *c >= ' ' && *c <= '~' ? *c : '?';
+    for (const char* name : width_names) names.append(names.empty() ? "" : ", ").append(name);
+    std::fprintf(stderr, "tarnu: TARNU_SIMD=%s is not one of %s; ignored\n", shown.c_str(),
+                 names.c_str());
+  } catch (...) {  // no memory for the message: say nothing
+  }
+  return true;
+}
+
+[[maybe_unused]] const bool warned = warn_about_unknown_cap();
+
+}  // namespace
 
 KernelInfo sphere_kernel() noexcept {
   const dispatch::SphereKernel& k = dispatch::selected().sphere;

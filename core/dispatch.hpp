@@ -29,7 +29,8 @@ struct SphereKernel {
                      const double* lon2, double* s12, std::size_t n, unsigned fixed) noexcept;
 };
 
-// geodesic::inverse_n and geodesic::direct_n, as in tarnu/geodesic_n.hpp.
+// geodesic::inverse_n, geodesic::direct_n and geodesic::line_n, as in
+// tarnu/geodesic_n.hpp.
 struct SolverKernel {
   const char* name;
   const char* family;
@@ -40,6 +41,8 @@ struct SolverKernel {
   void (*direct_n)(const double* lat1, const double* lon1, const double* azi1,
                    const double* s12, std::size_t n, const geodesic::DirectOutputs& out,
                    unsigned fixed) noexcept;
+  void (*line_n)(double lat1, double lon1, double azi1, const double* s12, std::size_t n,
+                 double* lat2, double* lon2) noexcept;
 };
 
 struct Isa {

@@ -24,8 +24,9 @@
 namespace tarnu::isa::TARNU_ISA::solver {
 
 // Which quantities an instance computes: the distance and arc length always,
-// the azimuths from `azimuths` on, everything from `full` on.
-enum class InverseLevel { distance, azimuths, full };
+// the azimuths at `azimuths`, the area alone at `area` (what polygons
+// need), everything at `full`.
+enum class InverseLevel { distance, azimuths, area, full };
 
 template <class V>
 struct InverseLanes {
@@ -306,9 +307,9 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     tripn = select(active, abs(r.v) <= 16 * S::tol0, tripn);
   }
 
-  // The distance always; the reduced length, the scales and the area for
-  // full. The ends of the arc onto the unit circle first (the passes left
-  // them within a few ulps of it).
+  // The distance always; the reduced length and the scales for full, the
+  // area for area and full. The ends of the arc onto the unit circle first
+  // (the passes left them within a few ulps of it).
   Sigmas<V>& sig = r.sig;
   renorm(sig.ssig1, sig.csig1);
   renorm(sig.ssig2, sig.csig2);
@@ -328,7 +329,8 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     out.m12 = 0.0 + len.m12b * S::b;
     out.M12 = select(swap, len.M21, len.M12);
     out.M21 = select(swap, len.M12, len.M21);
-
+  }
+  if constexpr (Level >= InverseLevel::area) {
     // The area: I4 on the final pass's arc (GeographicLib works alp0 and
     // the arc out anew from the final azimuth, to the same values within
     // rounding), then the spherical excess c2 alp12.
@@ -357,7 +359,7 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     out.S12 = s12 + 0.0;
   }
 
-  if constexpr (Level != InverseLevel::distance) {
+  if constexpr (Level == InverseLevel::azimuths || Level == InverseLevel::full) {
     V s1 = select(swap, salp2, salp1), c1 = select(swap, calp2, calp1);
     V s2 = select(swap, salp1, salp2), c2 = select(swap, calp1, calp2);
     const V ls = p.swapp * p.lonsign, la = p.swapp * p.latsign;

@@ -9,6 +9,7 @@
 #include "geodesic_direct.hpp"
 #include "geodesic_fallback.hpp"
 #include "geodesic_inverse.hpp"
+#include "geodesic_line.hpp"
 #include "tarnu/geodesic_n.hpp"
 
 namespace tarnu::isa::TARNU_ISA::solver {
@@ -145,13 +146,44 @@ void solve_n(const double* in0, const double* in1, const double* in2, const doub
   }
 }
 
+// Points along one line: its constants once, then positions a block at a
+// time, GeographicLib's for the lanes the solver flags.
+template <class L>
+void line_n(double lat1, double lon1, double azi1, const double* s12, std::size_t n, double* lat2,
+            double* lon2) noexcept {
+  using V = typename L::V;
+  constexpr std::size_t width = L::lanes;
+  LineLanes<V> g;
+  // Every lane holds the same line; one that GeographicLib must solve
+  // sends every point there.
+  const bool rare_line = L::any(line_setup<L>(lanes::splat<V>(lat1), lanes::splat<V>(lon1),
+                                              lanes::splat<V>(azi1), g));
+  for (std::size_t i = 0; i < n; i += width) {
+    const std::size_t count = n - i < width ? n - i : width;
+    unsigned rare = (1u << count) - 1;
+    if (!rare_line) {
+      V lat, lon;
+      rare &= L::bits(line_position<L>(g, load<V>(s12, i, count), lat, lon));
+      store(lat2, i, count, lat);
+      store(lon2, i, count, lon);
+    }
+    for (; rare != 0; rare &= rare - 1) {
+      geodesic::fallback::line_one(lat1, lon1, azi1, s12, i + static_cast<unsigned>(__builtin_ctz(rare)),
+                                   lat2, lon2);
+    }
+  }
+}
+
 // The cheapest level that computes everything the caller asked for.
 template <class L>
 void inverse_any(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
                  std::size_t n, const InverseOutputs& out, unsigned fixed) noexcept {
-  if (out.m12 || out.M12 || out.M21 || out.S12) {
+  const bool azimuths = out.azi1 || out.azi2;
+  if (out.m12 || out.M12 || out.M21 || (out.S12 && azimuths)) {
     solve_n<L, Inverse<InverseLevel::full>>(lat1, lon1, lat2, lon2, n, out, fixed);
-  } else if (out.azi1 || out.azi2) {
+  } else if (out.S12) {  // the area alone, as polygons want it
+    solve_n<L, Inverse<InverseLevel::area>>(lat1, lon1, lat2, lon2, n, out, fixed);
+  } else if (azimuths) {
     solve_n<L, Inverse<InverseLevel::azimuths>>(lat1, lon1, lat2, lon2, n, out, fixed);
   } else {
     solve_n<L, Inverse<InverseLevel::distance>>(lat1, lon1, lat2, lon2, n, out, fixed);

@@ -12,8 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <optional>
-#include <system_error>
+#include <exception>
 #include <thread>
 
 namespace tarnu::pool {
@@ -88,10 +89,12 @@ std::size_t cpus_available() noexcept {
   return static_cast<std::size_t>(CPU_COUNT(&set));
 }
 
+// nullptr when there is no memory for the pool itself.
 Pool* build_pool() noexcept {
   const std::size_t wanted = detail::threads_from_env(
       std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"), cpus_available());
-  auto* pool = new Pool;
+  auto* pool = new (std::nothrow) Pool;
+  if (pool == nullptr) return nullptr;
   // A new thread inherits its creator's signal mask. Blocking everything around the
   // creation leaves the workers unable to take any signal, so SIGINT and friends are
   // always delivered to a thread that the interpreter knows about.
@@ -101,24 +104,27 @@ Pool* build_pool() noexcept {
   std::size_t started = 0;
   try {
     for (; started + 1 < wanted; ++started) std::thread(work, pool).detach();
-  } catch (const std::system_error&) {
-    // Out of threads: the pool is as large as what did start.
+  } catch (const std::exception&) {
+    // Out of threads, or of memory for one: the pool is as large as what did
+    // start.
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   pool->size = started + 1;
   return pool;
 }
 
-Pool& get_pool() noexcept {
+// The pool, built if there is none; nullptr when it cannot be (the next
+// call tries again).
+Pool* get_pool() noexcept {
   // cppcheck-suppress constVariable ; the caller gets the pool to run jobs on
-  if (Pool* pool = instance.load(std::memory_order_acquire)) return *pool;
+  if (Pool* pool = instance.load(std::memory_order_acquire)) return pool;
   std::lock_guard lock(create_mutex);
   Pool* pool = instance.load(std::memory_order_relaxed);
   if (pool == nullptr) {
     pool = build_pool();
     instance.store(pool, std::memory_order_release);
   }
-  return *pool;
+  return pool;
 }
 
 // fork() copies only the forking thread. Holding both mutexes across it means the
@@ -163,12 +169,19 @@ std::size_t detail::threads_from_env(const char* num_threads, const char* rs_num
   return fallback;
 }
 
-std::size_t thread_count() noexcept { return get_pool().size; }
+bool start() noexcept { return get_pool() != nullptr; }
+
+std::size_t thread_count() noexcept {
+  const Pool* pool = get_pool();
+  return pool != nullptr ? pool->size : 1;
+}
 
 void parallel_for(std::size_t n, FunctionRef body, Grain grain) noexcept {
   if (n == 0) return;
   if (n < grain.serial_threshold || in_job) return body(0, n);
-  Pool& pool = get_pool();
+  Pool* built = get_pool();
+  if (built == nullptr) return body(0, n);  // no memory for a pool: the caller alone
+  Pool& pool = *built;
   // While another thread's job has the workers, this range runs here instead: no
   // caller queues behind another, and a body that submits work cannot deadlock.
   std::unique_lock turn(job_mutex, std::try_to_lock);

@@ -2,6 +2,7 @@
 a hostile user runs it: odd numbers, odd output paths, signals, no stderr."""
 
 import contextlib
+import importlib.util
 import os
 import pty
 import re
@@ -123,6 +124,37 @@ CASES = [
         ("lat1,lon1,lat2\n1,2,3\n", ", line 1: missing column(s) lon2"),
         ("", ": empty file"),
     ]],
+    # The options for real files: other names, delimiters, missing values,
+    # units, digits and encodings.
+    ("batch in.csv -q --columns lat1=A,lon1=B,lat2=C,lon2=D", {"in.csv": "D,C,B,A\n4,3,2,1\n"}, 0,
+     "", {"-": OUT.replace(HEADER.strip(), "D,C,B,A").splitlines()[0] + " 4,3,2,1,313705.4454693029"}),
+    ("batch in.csv -q --delimiter ; --unit km --precision 3 --na n/a -",
+     {"in.csv": "lat1;lon1;lat2;lon2\n0;0;0;1\n0; n/a ;0;1\n0;;0;-\n"}, 0, "",
+     {"-": "lat1;lon1;lat2;lon2;distance_km 0;0;0;1;111.319 0; n/a ;0;1;nan 0;;0;-;nan"}),
+    ("batch in.csv -q --delimiter tab --operation inverse --unit ft",
+     {"in.csv": "lat1\tlon1\tlat2\tlon2\n0\t0\t0\t1\n"}, 0, "",
+     {"-": "lat1\tlon1\tlat2\tlon2\ts12\tazi1\tazi2\ta12\tm12\tM12\tM21\tS12 0\t0\t0\t1\t"
+           "365221.426487118\t90.0\t90.0\t1.0033640898209764\t365202.7596739269\t"
+           "0.999846668724626\t0.999846668724626\t0.0"}),
+    ("batch in.csv -q --encoding latin-1", {"in.csv": b"lat1,lon1,lat2,lon2,name\n0,0,0,1,caf\xe9\n"},
+     0, "", {"-": "lat1,lon1,lat2,lon2,name,distance_m 0,0,0,1,caf\u00e9,111319.49079327357"}),
+    *[("batch in.csv -o out.csv" + args, {"in.csv": text}, 2, f"tarnu: error: {message}", {})
+      for args, text, message in [
+        ("", b"lat1,lon1,lat2,lon2\n0,0,0,1\n0,0,0,\xe9\n",
+         "in.csv, line 3: not UTF-8 text (invalid continuation byte)"),
+        (" --encoding utf-16", b"\xff\xfel\x00a\x00t\x00\n\x00\x00\xd8\n\x00",
+         "in.csv, line 2: not utf-16 text (illegal UTF-16 surrogate)"),
+        (" --na n/a", HEADER + "0,0,0,1\n0,0,0,na\n", "in.csv, line 3, column 4 (lon2): not a number: 'na'"),
+        (" --columns lat1=A", HEADER, "in.csv, line 1: missing column(s) A (the header must name A, "),
+        (" --columns azi1=A", HEADER, "--columns: azi1: not an input of distance (lat1, lon1, "),
+      ]],
+    *[(f"batch in.csv {args}", {}, 2, f"tarnu batch: error: argument {message}", {})
+      for args, message in [
+        ("--delimiter .", "--delimiter: one character, not a letter, digit, sign, point"),
+        ("--columns lat1", "--columns: expected NAME=HEADER pairs separated by commas"),
+        ("--encoding klingon", "--encoding: unknown encoding: klingon"),
+        ("--precision -1", "--precision: a whole number from 0 to 20: '-1'"),
+      ]],
     # Where the rows go.
     ("batch - --sphere", {"-": OTHER_COLUMNS}, 0, "", {"-": OTHER_OUT}),
     ("batch -", {"-": ODD}, 0, "", {"-": batch_output(ODD)}),
@@ -145,7 +177,9 @@ CASES = [
 def make(path, name, entry):
     text, mode = entry if isinstance(entry, tuple) else (entry, None)
     path = path / name
-    if text.startswith("-> "):
+    if isinstance(text, bytes):
+        path.write_bytes(text)
+    elif text.startswith("-> "):
         path.symlink_to(text[3:])
     elif text == "<null>":
         try:
@@ -176,9 +210,29 @@ def same(got, expected):
             assert value == pytest.approx(wanted_value, rel=1e-12, nan_ok=True), word
 
 
-@pytest.mark.parametrize("argv, before, status, stderr, after",
-                         [pytest.param(*case, id=case[0]) for case in CASES])
-def test_command(tmp_path, argv, before, status, stderr, after):
+HAS_ARROW = importlib.util.find_spec("pyarrow") is not None
+# `tarnu batch`'s engines (TARNU_BATCH_ENGINE): pyarrow's where it is installed,
+# and Python's csv module.
+ENGINES = ["python", pytest.param("arrow", marks=pytest.mark.skipif(
+    not HAS_ARROW, reason="pyarrow is not installed"))]
+
+
+@pytest.fixture(params=ENGINES)
+def engine(request, monkeypatch):
+    monkeypatch.setenv("TARNU_BATCH_ENGINE", request.param)
+    return request.param
+
+
+SUMMARY = re.compile(r"tarnu: [\d,]+ rows in [\d.]+ s, [\d,]+ rows/s")
+
+
+@pytest.mark.parametrize("argv, before, status, stderr, after, engine", [
+    pytest.param(*case, engine, id=f"{case[0]} [{engine}]" if engine else case[0],
+                 marks=[pytest.mark.skipif(engine == "arrow" and not HAS_ARROW, reason="no pyarrow")])
+    for case in CASES
+    for engine in (["python", "arrow"] if re.match(r"batch (?!--help)", case[0]) else [""])])
+def test_command(tmp_path, monkeypatch, argv, before, status, stderr, after, engine):
+    monkeypatch.setenv("TARNU_BATCH_ENGINE", engine)
     for name, entry in before.items():
         if name != "-":
             make(tmp_path, name, entry)
@@ -188,6 +242,8 @@ def test_command(tmp_path, argv, before, status, stderr, after):
                             preexec_fn=lambda: [os.close(fd) for fd in closed], timeout=300)
     lines = result.stderr.splitlines()
     assert result.returncode == status, result.stderr
+    if engine and status == 0 and "-q" not in argv.split():  # the count of rows, at the end
+        assert SUMMARY.fullmatch(lines.pop()), result.stderr
     assert stderr in lines[-1] if stderr else lines == []
     assert len(lines) <= 1 or lines[0].startswith("usage: tarnu"), result.stderr
     assert "``" not in result.stdout  # markup of the docstrings the help is made of
@@ -213,7 +269,7 @@ def test_module_entry():
 
 
 @pytest.mark.parametrize("kind", ["fifo", "pipe", "descriptor of a file opened to append"])
-def test_batch_to_a_stream(tmp_path, kind):
+def test_batch_to_a_stream(tmp_path, kind, engine):
     """A FIFO, a pipe (`-o >(cat)`) or a redirection (`-o /dev/stdout >> log`)
     is written to, never replaced."""
     (tmp_path / "in.csv").write_text(GOOD)
@@ -240,7 +296,7 @@ def test_batch_to_a_stream(tmp_path, kind):
     assert sorted(os.listdir(tmp_path)) == names
 
 
-def test_batch_into_a_pipe_closed_early(big):
+def test_batch_into_a_pipe_closed_early(big, engine):
     """`tarnu batch big.csv | head -1`: the header, no message, and the status
     of a process killed by SIGPIPE."""
     result = subprocess.run(f"'{SCRIPT}' batch '{big[0]}' | head -1; echo ${{PIPESTATUS[0]}}",
@@ -273,9 +329,9 @@ STDERR = {"terminal": True, "file": False, "closed": False, "pipe closed by its 
 
 
 @pytest.mark.parametrize("stderr", STDERR)
-def test_batch_progress_bar(tmp_path, big, stderr):
-    """The bar is drawn on a terminal only, never into a file; where it cannot
-    be drawn, the work goes on."""
+def test_batch_progress_bar(tmp_path, big, stderr, engine):
+    """The bar is drawn on a terminal only, never into a file (which gets the
+    count of rows alone); where it cannot be drawn, the work goes on."""
     path, columns = big
     master, target, drawn = None, subprocess.PIPE, []
     if stderr == "terminal":
@@ -302,11 +358,11 @@ def test_batch_progress_bar(tmp_path, big, stderr):
     assert np.array_equal(data[:, :4].T, columns)
     assert np.array_equal(data[:, 4], ufunc.geodesic_distance(*columns))
     assert sorted(os.listdir(tmp_path)) == ["err", "out.csv"][stderr != "file":]
-    assert stderr != "file" or (tmp_path / "err").read_text() == ""
+    assert stderr != "file" or SUMMARY.fullmatch((tmp_path / "err").read_text().rstrip("\n"))
 
 
 @pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
-def test_batch_stopped_by_a_signal(tmp_path, big, signum):
+def test_batch_stopped_by_a_signal(tmp_path, big, signum, engine):
     """Stopped mid-run: the old output stays, no temporary file is left."""
     (tmp_path / "out.csv").write_text("old")
     process = subprocess.Popen(  # as from a terminal: not ignored, as under nohup or `&`

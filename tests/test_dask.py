@@ -24,11 +24,11 @@ ON_DASK = """
 
     def check(compute):
         grid = np.stack(random_pairs(20_000, seed=4)).reshape(4, 2, 10_000)
-        plain = [grid[0], grid[1][0], grid[2], 12.5]
+        plain = [grid[0], grid[1][0], grid[2], 12.5, 0.25]
         lazy = [da.from_array(grid[0], chunks=(1, 3_000)), da.from_array(grid[1][0], chunks=4_000),
-                grid[2], 12.5]
+                grid[2], 12.5, 0.25]
         aligned = [lazy[0], da.from_array(grid[1][0], chunks=3_000),
-                   da.from_array(grid[2], chunks=(1, 3_000)), 12.5]
+                   da.from_array(grid[2], chunks=(1, 3_000)), 12.5, 0.25]
         got, want = [], []
         for name in ufunc.__all__:
             f = getattr(ufunc, name)

@@ -11,7 +11,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from tarnu import distance, geodesic, ufunc, units
+from tarnu import distance, geodesic, geometry, ufunc, units
 from conftest import FUNCTIONS, assert_same_output, run_examples
 from tarnu.cli import INVERSE_UNITS
 
@@ -55,11 +55,11 @@ def test_readme_table_names_every_parameter():
 @pytest.mark.parametrize("heading, line, source",
                          [pytest.param(*b, id=f"line{b[1]}") for b in blocks()])
 def test_readme_example(heading, line, source):
-    for optional in ("dask", "pandas"):
+    for optional in ("dask", "pandas", "geopandas", "shapely"):
         if optional in source:
             pytest.importorskip(optional)
     globs = {"np": np, "distance": distance, "geodesic": geodesic, "units": units,
-             "ufunc": ufunc, "__name__": "readme"}
+             "ufunc": ufunc, "geometry": geometry, "__name__": "readme"}
     # Later blocks reuse the tour's arrays.
     exec("lat1 = np.array([51.5074, 40.7128, -33.8688]); lon1 = np.array([-0.1278, -74.0060, "
          "151.2093]); lat2 = np.array([48.8566, 34.0522, 35.6762]); lon2 = np.array([2.3522, "

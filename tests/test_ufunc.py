@@ -28,6 +28,11 @@ SCALAR = {
     "geodesic_inverse_full": (POINTS, geodesic.inverse, KEYS[4:]),
     "geodesic_direct": (HEADING, geodesic.direct, ("lat2", "lon2", "azi2", "a12", *KEYS[8:])),
     "dms_to_deg": (("degrees", "arcminutes", "arcseconds"), units.dms_to_deg, None),
+    "geodesic_intermediate": (
+        (*POINTS, "fraction"),
+        lambda lat1, lon1, lat2, lon2, fraction: (line := Reference.WGS84.InverseLine(
+            lat1, lon1, lat2, lon2)).Position(fraction * line.s13),
+        ("lat2", "lon2")),
 }
 # What the ellipsoid ufuncs promise against GeographicLib, in degrees, metres
 # and square metres, where the problem is well conditioned; the azimuths of
@@ -45,7 +50,7 @@ def inputs(names, n, seed=0):
     pool = {"lat1": lat1, "lon1": lon1, "lat2": lat2, "lon2": lon2,
             "azi1": rng.uniform(-180, 180, n), "s12": rng.uniform(-2e7, 2e7, n),
             "degrees": rng.uniform(-180, 180, n), "arcminutes": rng.uniform(-60, 60, n),
-            "arcseconds": rng.uniform(-60, 60, n)}
+            "arcseconds": rng.uniform(-60, 60, n), "fraction": rng.uniform(-0.5, 1.5, n)}
     columns = [pool.get(name, rng.uniform(-1e4, 1e4, n)).copy() for name in names]
     for k, value in enumerate(SPECIAL * 2 + (91.0, -180.0, 540.0)):
         columns[k % len(columns)][7 * k] = value
@@ -147,6 +152,18 @@ def test_out_and_where():
     kept = np.full(100_000, -1.0)
     ufunc.km_to_m(lon1, out=kept, where=mask)
     assert np.array_equal(kept[mask], lon1[mask] * 1000) and np.all(kept[~mask] == -1.0)
+
+
+@pytest.mark.parametrize("f", [f for f in UFUNCS if f.nout > 1], ids=lambda f: f.__name__)
+def test_repeated_out_array_holds_the_last_output_everywhere(f):
+    # One array for every output but the first, as NumPy's own ufuncs take
+    # it: the last output in every element, those the solver hands to
+    # GeographicLib (the specials of inputs()) as well as its own.
+    names = SCALAR[f.__name__][0] if f.__name__ in SCALAR else ("dd",) * f.nin
+    columns = inputs(names, 1000)
+    first, shared = np.empty(1000), np.empty(1000)
+    f(*columns, out=(first, *[shared] * (f.nout - 1)))
+    assert shared.tobytes() == f(*columns)[-1].tobytes()
 
 
 def test_pandas_and_xarray_keep_their_labels():

@@ -18,7 +18,8 @@ constexpr dispatch::Isa make_isa(const char* name, simd::Width width,
           width,
           cpu_supports,
           {name, L::family, L::lanes, sphere::distance<L, Pair>, sphere::distance_n<L>},
-          {name, L::family, L::lanes, solver::drive::inverse_any<L>, solver::drive::direct_any<L>}};
+          {name, L::family, L::lanes, solver::drive::inverse_any<L>, solver::drive::direct_any<L>,
+           solver::drive::line_n<L>}};
 }
 
 }  // namespace tarnu::isa::TARNU_ISA

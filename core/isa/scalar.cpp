@@ -27,6 +27,13 @@ struct Lanes {
     s = V{r.x};
     c = V{r.y};
   }
+  // Within 3.5 ulp rather than 1: points along a line (geodesic_line.hpp).
+  static void sincos35(V x, V& s, V& c) noexcept {
+    const Sleef_double_2 r = Sleef_cinz_sincosd1_u35purec(x[0]);
+    s = V{r.x};
+    c = V{r.y};
+  }
+  static V atan2_35(V y, V x) noexcept { return V{Sleef_cinz_atan2d1_u35purec(y[0], x[0])}; }
   static unsigned bits(M m) noexcept { return m[0] != 0 ? 1u : 0u; }
   static bool any(M m) noexcept { return bits(m) != 0; }
 };

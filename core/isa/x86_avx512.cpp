@@ -27,6 +27,13 @@ struct Lanes {
     s = r.x;
     c = r.y;
   }
+  // Within 3.5 ulp rather than 1: points along a line (geodesic_line.hpp).
+  static void sincos35(V x, V& s, V& c) noexcept {
+    const Sleef___m512d_2 r = Sleef_finz_sincosd8_u35avx512f(x);
+    s = r.x;
+    c = r.y;
+  }
+  static V atan2_35(V y, V x) noexcept { return Sleef_finz_atan2d8_u35avx512f(y, x); }
   static unsigned bits(M m) noexcept {
     return _mm512_cmplt_epi64_mask(reinterpret_cast<__m512i>(m), _mm512_setzero_si512());
   }

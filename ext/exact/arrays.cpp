@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
 
 #include "shared/numpy.hpp"
+#include "tarnu/pool.hpp"
 
 namespace tarnu::py::exact {
 namespace {
@@ -61,7 +63,9 @@ bool accept(PyObject* object, std::string_view parameter, InputArray& out) {
     return refuse(object, parameter);
   }
   out.array = Ref(Py_NewRef(object));
-  out.data = static_cast<const double*>(PyArray_DATA(array));
+  // A misaligned array gets its data from a copy, made once every argument
+  // is accepted.
+  if (PyArray_ISALIGNED(array)) out.data = static_cast<const double*>(PyArray_DATA(array));
   out.size = static_cast<std::size_t>(PyArray_DIM(array, 0));
   return true;
 }
@@ -92,6 +96,15 @@ bool parse_arrays(const FunctionDescription<4>& description, PyObject* const* ar
     if (out[i].size < n) {
       return refuse_short(description.parameters[i], out[i].size, description.parameters[0], n);
     }
+  }
+  // Reading a double through a misaligned pointer is undefined, whatever
+  // the hardware allows.
+  for (InputArray& input : out) {
+    if (input.data != nullptr) continue;
+    input.copy = std::make_unique_for_overwrite<double[]>(n);
+    std::memcpy(input.copy.get(), PyArray_DATA(reinterpret_cast<PyArrayObject*>(input.array.get())),
+                n * sizeof(double));
+    input.data = input.copy.get();
   }
   return true;
 }
@@ -180,6 +193,10 @@ PyObject* make_array(OutputBuffer&& buffer) {
     return nullptr;
   }
   return array.release();
+}
+
+void start_pool() {
+  if (!tarnu::pool::start()) throw std::bad_alloc();
 }
 
 }  // namespace tarnu::py::exact

@@ -1,6 +1,6 @@
 // NumPy arrays at the call boundary: accepting one-dimensional float64 input
 // arrays, and handing a filled buffer of doubles back as a new array without
-// a copy.
+// a copy; and the worker pool the batch functions fill it on.
 //
 // Only this pair of files sees NumPy's native API in the module. It is bound
 // on the first call that accepts an array, so the module imports, and every
@@ -18,11 +18,14 @@ namespace tarnu::py::exact {
 
 // An accepted input: a one-dimensional, contiguous array of doubles, read in
 // place. It holds a new reference to the array for as long as it lives, so
-// the data stays valid; nothing ever writes through `data`.
+// the data stays valid; nothing ever writes through `data`. An array whose
+// data is not aligned for doubles (a view at an odd byte offset) is read
+// from an aligned copy instead, which `copy` owns.
 struct InputArray {
   Ref array;
   const double* data = nullptr;
   std::size_t size = 0;
+  std::unique_ptr<double[]> copy;
 
   double operator[](std::size_t i) const noexcept { return data[i]; }
 };
@@ -35,7 +38,10 @@ struct InputArray {
 //      "The given array is not contiguous" (naming no argument);
 //   3. then none of the last three may be shorter than the first, else
 //      ValueError "argument 'lon2': has 3 elements, fewer than the 5 of 'lat1'".
-//      Longer arrays are accepted; their extra elements are never read.
+//      Longer arrays are accepted (kept for compatibility); their extra
+//      elements are never read.
+// Then each misaligned array has its first elements, as many as the first
+// array has, copied (MemoryError when that fails).
 // Returns false with the exception set; the arrays accepted so far are given
 // back in reverse order as `out` is destroyed; without NumPy that exception
 // is ImportError. Throws Fault, which the boundary raises as
@@ -72,5 +78,10 @@ class OutputBuffer {
 // nullptr with the exception set (the buffer then freed); a failure to create
 // the owner is an internal fault ("Failed to create slice container").
 PyObject* make_array(OutputBuffer&& buffer);
+
+// Builds the worker pool the batch functions run on, if there is none yet.
+// Throws std::bad_alloc (MemoryError in Python) when there is no memory for
+// it.
+void start_pool();
 
 }  // namespace tarnu::py::exact

@@ -88,10 +88,11 @@ PyObject* geodesic_inverse(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 
 // Runs body(begin, end) over [0, n) on the worker pool while the caller waits,
 // holding the interpreter lock; the grain says how cheap one index is. The
-// first batch call builds the pool, even an empty one.
+// first batch call builds the pool, even an empty one: no memory for it is
+// MemoryError.
 template <class Body>
 void map_indices(std::size_t n, pool::Grain grain, Body&& body) {
-  pool::thread_count();
+  start_pool();
   pool::parallel_for(n, body, grain);
 }
 

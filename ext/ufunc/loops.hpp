@@ -20,7 +20,7 @@
 
 namespace tarnu::py::ufunc {
 
-inline constexpr int max_inputs = 4;
+inline constexpr int max_inputs = 5;
 inline constexpr int max_outputs = 8;
 
 // n elements of contiguous inputs to contiguous outputs that overlap none of

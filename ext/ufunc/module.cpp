@@ -30,7 +30,7 @@ void loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void* 
 PyUFuncGenericFunction loops[] = {loop};
 constexpr char float64s[max_inputs + max_outputs] = {
     NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE,
-    NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
+    NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
 
 // _runtime() -> dict: what runs in this process, for `tarnu info`. Builds
 // the worker pool if it is not built yet.

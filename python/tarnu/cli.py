@@ -11,31 +11,27 @@ ones need no quoting: tarnu distance -33.87 151.21 35.68 139.65
 from __future__ import annotations
 
 import argparse
+import codecs
 import contextlib
 import csv
 import errno
 import io
-import itertools
 import os
 import signal
 import sys
+import time
 from collections.abc import Callable, Iterator, Mapping, Sequence
-from typing import IO, TYPE_CHECKING, Any, NamedTuple, NoReturn
+from typing import IO, TYPE_CHECKING, Any
 
-import numpy as np
-from numpy.typing import NDArray
-
-from tarnu import __version__, distance, geodesic, ufunc, units
+from tarnu import __version__, _info, distance, geodesic, units
+from tarnu._batch import (DEFAULT_ENCODING, OPERATIONS, Chunk, InputError, Plan, chunks, number,
+                          read_header, write_rows)
 from tarnu._output import open_output, stopped_by_signals
 
 if TYPE_CHECKING:
     from _typeshed import WriteableBuffer
 
-BLOCK_ROWS = 65536  # rows read, computed and written per batch block
 PROGRESS_BYTES = 16 << 20  # inputs at least this large get a progress bar
-LAT_LON = ("lat1", "lon1", "lat2", "lon2")
-HEADING = ("lat1", "lon1", "azi1", "s12")
-LENGTHS = ("m12", "M12", "M21", "S12")
 
 # Lengths: each unit's conversion to and from metres.
 TO_METRES: dict[str, Callable[[float], float]] = {
@@ -67,36 +63,6 @@ ANGLES = ("deg", "rad", "dms")
 INVERSE_UNITS = {"lat1": "deg", "lon1": "deg", "lat2": "deg", "lon2": "deg",
                  "s12": "m", "azi1": "deg", "azi2": "deg", "a12": "deg",
                  "m12": "m", "M12": "(scale)", "M21": "(scale)", "S12": "m^2"}
-
-
-class InputError(Exception):
-    """Bad input data: reported on one line, exit status 2."""
-
-
-# --- numbers ----------------------------------------------------------------------
-#
-# float() reads plain ASCII decimals, scientific notation, nan, inf and infinity
-# (any case, optional sign, surrounding blanks); beyond those it also takes digit
-# groups ("1_000") and any script's digits and blanks ("١"). The extras are what a
-# data file or a command line should not carry unnoticed, so they are refused.
-
-def _plain(text: str) -> bool:
-    return text.isascii() and "_" not in text
-
-
-def number(text: str) -> float:
-    """One number, as every command reads it (argparse names the type "number")."""
-    if not _plain(text):
-        raise ValueError(text)
-    return float(text)
-
-
-def numbers(texts: list[str]) -> NDArray[np.float64]:
-    """A column of numbers read as number() reads each; ValueError if any is not one."""
-    if not _plain("".join(texts)):
-        raise ValueError(texts)
-    return np.fromiter(map(float, texts), np.float64, len(texts))
-
 
 # --- one-shot commands --------------------------------------------------------
 
@@ -151,29 +117,6 @@ def cmd_convert(args: argparse.Namespace) -> None:
 
 # --- batch ----------------------------------------------------------------------
 
-class Operation(NamedTuple):
-    """What `tarnu batch` computes: the CSV columns it reads, in argument
-    order, the columns it appends, and its ufunc on each shape (one array per
-    appended column: a single array, or a tuple of them); None where the
-    sphere has no such problem."""
-    inputs: tuple[str, ...]
-    outputs: tuple[str, ...]
-    ellipsoid: Callable[..., NDArray[np.float64] | tuple[NDArray[np.float64], ...]]
-    sphere: Callable[..., NDArray[np.float64] | tuple[NDArray[np.float64], ...]] | None
-
-
-OPERATIONS = {
-    "distance": Operation(LAT_LON, ("distance_m",), ufunc.geodesic_distance,
-                          ufunc.great_circle_distance),
-    "destination": Operation(HEADING, ("lat2", "lon2"), ufunc.geodesic_destination,
-                             ufunc.great_circle_destination),
-    "inverse": Operation(LAT_LON, ("s12", "azi1", "azi2", "a12", *LENGTHS),
-                         ufunc.geodesic_inverse_full, None),
-    "direct": Operation(HEADING, ("lat2", "lon2", "azi2", "a12", *LENGTHS),
-                        ufunc.geodesic_direct, None),
-}
-
-
 class _CountingReader(io.RawIOBase):
     """A binary stream that counts the bytes read through it (for progress).
     A read error names the input, so that an error without a name is the
@@ -224,114 +167,116 @@ def _is_terminal(stream: IO[str] | None) -> bool:
         return False
 
 
-def _column_indices(header: list[str], wanted: Sequence[str], path: str) -> list[int]:
-    names = [name.strip() for name in header]
-    missing = [name for name in wanted if name not in names]
-    if missing:
-        raise InputError(f"{path}, line 1: missing column(s) {', '.join(missing)} "
-                         f"(the header must name {', '.join(wanted)})")
-    return [names.index(name) for name in wanted]
+def columns_option(text: str) -> dict[str, str]:
+    """--columns: NAME=HEADER pairs, comma-separated."""
+    pairs = [pair.partition("=") for pair in text.split(",")]
+    if not all(equals and name.strip() and header.strip() for name, equals, header in pairs):
+        raise argparse.ArgumentTypeError(f"expected NAME=HEADER pairs separated by commas, as in "
+                                         f"lat1=LAT,lon1=LON, not {text!r}")
+    return {name.strip(): header.strip() for name, _, header in pairs}
 
 
-def _locate_error(path: str, rows: list[list[str]], lines: list[int],
-                  columns: list[int], names: Sequence[str]) -> NoReturn:
-    """Find the first bad value of a block that failed to parse, and report it."""
-    for row, line in zip(rows, lines):
-        for name, col in zip(names, columns):
-            try:
-                number(row[col])
-            except ValueError:
-                raise InputError(f"{path}, line {line}, column {col + 1} ({name}): "
-                                 f"not a number: {row[col]!r}") from None
-    raise AssertionError("a block failed to parse, but each of its values parses")
+def delimiter_option(text: str) -> str:
+    """--delimiter: one character that cannot be part of a number or a quoted field."""
+    text = {"tab": "\t", "\\t": "\t"}.get(text, text)
+    if len(text) != 1 or text.isalnum() or text in '.+-"\r\n':
+        raise argparse.ArgumentTypeError(f"one character, not a letter, digit, sign, point, "
+                                         f"quote or line break: {text!r}")
+    return text
 
 
-def _blocks(reader: Iterator[list[str]], line_of: Callable[[], int], width: int, path: str
-            ) -> Iterator[tuple[list[list[str]], list[int]]]:
-    """Rows of the CSV in blocks of BLOCK_ROWS, skipping blank lines, with
-    each row's (last) line number; a row of other than `width` fields is an error."""
-    while True:
-        rows: list[list[str]] = []
-        lines: list[int] = []
-        for row in itertools.islice(reader, BLOCK_ROWS):
-            if row:
-                if len(row) != width:
-                    raise InputError(f"{path}, line {line_of()}: {len(row)} field(s), "
-                                     f"but the header has {width}")
-                rows.append(row)
-                lines.append(line_of())
-        if not rows:
-            return
-        yield rows, lines
-
-
-def _write_rows(source: IO[str], sink: IO[str], path: str, operation: Operation,
-                sphere: bool, on_block: Callable[[], None]) -> None:
-    reader = csv.reader(source, strict=True)
-    writer = csv.writer(sink, lineterminator="\n")
+def encoding_option(text: str) -> str:
+    """--encoding: a codec Python knows; UTF-8 reads a byte order mark too."""
     try:
-        header = next(reader)
-    except StopIteration:
-        raise InputError(f"{path}: empty file, expected a header naming "
-                         f"{', '.join(operation.inputs)}") from None
-    columns = _column_indices(header, operation.inputs, path)
-    compute = operation.sphere if sphere and operation.sphere else operation.ellipsoid
-    writer.writerow([*header, *operation.outputs])
-    blocks = _blocks(reader, lambda: reader.line_num, len(header), path)
-    while True:
-        try:
-            block = next(blocks, None)
-        except csv.Error as error:
-            raise InputError(f"{path}, line {reader.line_num}: {error}") from None
-        if block is None:
-            return
-        rows, lines = block
-        try:
-            arrays = [numbers([row[col] for row in rows]) for col in columns]
-        except ValueError:
-            _locate_error(path, rows, lines, columns, operation.inputs)
-        results = compute(*arrays)
-        appended = [r.tolist() for r in (results if isinstance(results, tuple) else (results,))]
-        for row, *values in zip(rows, *appended):
-            row.extend(map(repr, values))
-        writer.writerows(rows)
-        on_block()
+        name = codecs.lookup(text).name
+    except LookupError:
+        raise argparse.ArgumentTypeError(f"unknown encoding: {text}") from None
+    return DEFAULT_ENCODING if name in ("utf-8", "utf-8-sig") else text
 
 
-def cmd_batch(args: argparse.Namespace) -> None:
+def precision_option(text: str) -> int:
+    text = text.strip()
+    if not text.isdigit() or int(text) > 20:
+        raise argparse.ArgumentTypeError(f"a whole number from 0 to 20: {text!r}")
+    return int(text)
+
+
+def batch_plan(args: argparse.Namespace) -> Plan:
+    """What a `tarnu batch` command line asks for."""
     operation = OPERATIONS[args.operation]
     if args.sphere and operation.sphere is None:
         raise InputError(f"--sphere: the sphere has no {args.operation} problem "
                          "(only distance and destination)")
-    path = "<stdin>" if args.input == "-" else args.input
-    if args.input == "-" and sys.stdin is None:  # started with standard input closed
-        raise InputError(f"{path}: {os.strerror(errno.EBADF)}")
+    mapping = args.columns or {}
+    strange = [name for name in mapping if name not in operation.inputs]
+    if strange:
+        raise InputError(f"--columns: {', '.join(strange)}: not an input of {args.operation} "
+                         f"({', '.join(operation.inputs)})")
+    return Plan(path="<stdin>" if args.input == "-" else args.input, operation=operation,
+                ufunc=operation.sphere if args.sphere and operation.sphere else operation.ellipsoid,
+                columns=tuple(mapping.get(name, name) for name in operation.inputs),
+                delimiter=args.delimiter,
+                na=None if args.na is None else frozenset(v.strip() for v in args.na) | {""},
+                unit=args.unit, precision=args.precision)
+
+
+# `tarnu batch` engines: pyarrow where installed, else the csv module;
+# TARNU_BATCH_ENGINE=python or arrow chooses.
+Engine = Callable[[Plan, Iterator[Chunk], IO[str], int, list[int], Callable[[int], None]], int]
+
+
+def batch_engine(plan: Plan) -> Engine:
+    choice = os.environ.get("TARNU_BATCH_ENGINE", "")
+    if choice not in ("", "arrow", "python"):
+        raise InputError(f"TARNU_BATCH_ENGINE={choice}: expected arrow or python")
+    if choice == "python" or len(plan.delimiter.encode()) != 1:
+        return write_rows
     try:
-        raw: IO[bytes] = sys.stdin.buffer if args.input == "-" else open(path, "rb")
+        from tarnu._arrow import write_arrow
+    except ImportError:
+        if choice == "arrow":
+            raise InputError("TARNU_BATCH_ENGINE=arrow: pyarrow is not installed") from None
+        return write_rows
+    return write_arrow
+
+
+def cmd_batch(args: argparse.Namespace) -> None:
+    plan = batch_plan(args)
+    engine = batch_engine(plan)
+    if args.input == "-" and sys.stdin is None:  # started with standard input closed
+        raise InputError(f"{plan.path}: {os.strerror(errno.EBADF)}")
+    try:
+        raw: IO[bytes] = sys.stdin.buffer if args.input == "-" else open(plan.path, "rb")
     except OSError as error:
-        raise InputError(f"{path}: {error.strerror}") from None
-    counter = _CountingReader(raw, path)
+        raise InputError(f"{plan.path}: {error.strerror}") from None
+    started = time.perf_counter()
+    counter = _CountingReader(raw, plan.path)
     size = os.fstat(raw.fileno()).st_size if args.input != "-" else 0
-    with raw, stopped_by_signals(), open_output(args.output) as sink, \
-            io.TextIOWrapper(io.BufferedReader(counter), encoding="utf-8-sig",
-                             newline="") as source:
+    with raw, stopped_by_signals(), open_output(args.output) as sink:
         bar = None
         if size >= PROGRESS_BYTES and not args.quiet and _is_terminal(sys.stderr):
             from tqdm import tqdm
-            bar = tqdm(total=size, unit="B", unit_scale=True, desc=os.path.basename(path),
+            bar = tqdm(total=size, unit="B", unit_scale=True, desc=os.path.basename(plan.path),
                        file=_Quiet(), leave=False)
 
-        def progress() -> None:
+        def progress(read: int) -> None:
             if bar is not None:
-                bar.update(counter.count - bar.n)
+                bar.update(read - bar.n)
 
         try:
-            _write_rows(source, sink, path, operation, args.sphere, progress)
-        except UnicodeDecodeError as error:
-            raise InputError(f"{path}: not UTF-8 text ({error.reason})") from None
+            pieces = chunks(io.BufferedReader(counter), plan.path, args.encoding,
+                            lambda: counter.count)
+            header, pieces = read_header(plan, pieces)
+            indices = plan.indices(header)
+            csv.writer(sink, delimiter=plan.delimiter, lineterminator="\n").writerow(
+                [*header, *plan.outputs])
+            rows = engine(plan, pieces, sink, len(header), indices, progress)
         finally:
             if bar is not None:
                 bar.close()
+    seconds = time.perf_counter() - started
+    if not args.quiet:
+        _say(f"{rows:,} rows in {seconds:.2f} s, {rows / max(seconds, 1e-9):,.0f} rows/s")
 
 
 # --- the demo -------------------------------------------------------------------
@@ -450,11 +395,34 @@ def build_parser() -> argparse.ArgumentParser:
     sub.add_argument("-o", "--output", metavar="OUTPUT.csv", type=output_path,
                      help="where to write (default stdout): a file is replaced only when every "
                           "row is good; a pipe or device gets the rows as they come")
-    sub.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    sub.add_argument("-q", "--quiet", action="store_true",
+                     help="no progress bar, and no count of rows at the end")
     sub.add_argument("--operation", choices=list(OPERATIONS), default="distance",
                      help="; ".join(f"{name}: {', '.join(op.inputs)} -> {', '.join(op.outputs)}"
                                     for name, op in OPERATIONS.items()))
     _shape_option(sub)
+    sub.add_argument("--columns", metavar="NAME=HEADER,...", type=columns_option,
+                     help="the header's names for the inputs, where they differ (lat1=LAT,lon1=LON)")
+    sub.add_argument("--delimiter", metavar="CHAR", type=delimiter_option, default=",",
+                     help="between fields, in and out (default ','; 'tab' for a tab)")
+    sub.add_argument("--na", metavar="VALUE", nargs="*",
+                     help="fields that mean no value (blanks around them ignored), and empty "
+                          "fields: NaN answers rather than an error; put it after INPUT.csv")
+    sub.add_argument("--unit", choices=lengths, default="m",
+                     help="unit of the lengths appended (distance, s12, m12; default m); "
+                          "distance_m is then named distance_UNIT. S12 stays in m^2")
+    sub.add_argument("--precision", metavar="DIGITS", type=precision_option,
+                     help="digits after the decimal point in the answers (default: the fewest "
+                          "that read back as the same double)")
+    sub.add_argument("--encoding", metavar="NAME", type=encoding_option, default=DEFAULT_ENCODING,
+                     help="the input's text encoding (default UTF-8); the output is UTF-8")
+
+    command("info", lambda args: print(_info.report()),
+            "What runs here: the version, each vectorised kernel's instruction set and "
+            "vector width, the worker pool's threads and the native libraries loaded.")
+
+    from tarnu import _measure
+    _measure.add_command(command)
     return parser
 
 
@@ -480,10 +448,14 @@ def _is_number(text: str) -> bool:
     return True
 
 
-def _report(message: str) -> None:
+def _say(message: str) -> None:
     if sys.stderr is not None:  # None when started with standard error closed
         with contextlib.suppress(OSError):
-            print(f"tarnu: error: {message}", file=sys.stderr)
+            print(f"tarnu: {message}", file=sys.stderr)
+
+
+def _report(message: str) -> None:
+    _say(f"error: {message}")
 
 
 def main(argv: Sequence[str] | None = None) -> int:

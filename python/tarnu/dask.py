@@ -50,7 +50,7 @@ from tarnu import ufunc
 __all__ = [
     "great_circle_distance", "great_circle_destination", "geodesic_distance",
     "geodesic_destination", "geodesic_inverse", "geodesic_inverse_full", "geodesic_direct",
-    "km_to_mi", "mi_to_km", "km_to_nm", "nm_to_km", "m_to_ft", "ft_to_m", "m_to_km", "km_to_m",
+    "geodesic_intermediate", "km_to_mi", "mi_to_km", "km_to_nm", "nm_to_km", "m_to_ft", "ft_to_m", "m_to_km", "km_to_m",
     "deg_to_rad", "rad_to_deg", "dms_to_deg", "deg_to_dms",
 ]
 
@@ -99,6 +99,7 @@ geodesic_destination = _over_chunks(ufunc.geodesic_destination)
 geodesic_inverse = _over_chunks(ufunc.geodesic_inverse)
 geodesic_inverse_full = _over_chunks(ufunc.geodesic_inverse_full)
 geodesic_direct = _over_chunks(ufunc.geodesic_direct)
+geodesic_intermediate = _over_chunks(ufunc.geodesic_intermediate)
 km_to_mi = _over_chunks(ufunc.km_to_mi)
 mi_to_km = _over_chunks(ufunc.mi_to_km)
 km_to_nm = _over_chunks(ufunc.km_to_nm)

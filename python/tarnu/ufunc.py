@@ -32,6 +32,7 @@ from tarnu._ufunc import (
     geodesic_direct,
     geodesic_distance,
     geodesic_inverse,
+    geodesic_intermediate,
     geodesic_inverse_full,
     great_circle_destination,
     great_circle_distance,
@@ -48,6 +49,7 @@ from tarnu._ufunc import (
 __all__ = [
     "great_circle_distance", "great_circle_destination", "geodesic_distance",
     "geodesic_destination", "geodesic_inverse", "geodesic_inverse_full", "geodesic_direct",
+    "geodesic_intermediate",
     "km_to_mi", "mi_to_km", "km_to_nm", "nm_to_km", "m_to_ft", "ft_to_m", "m_to_km", "km_to_m",
     "deg_to_rad", "rad_to_deg", "dms_to_deg", "deg_to_dms",
 ]

@@ -11,6 +11,7 @@ __all__ = [
     "geodesic_inverse",
     "geodesic_inverse_full",
     "geodesic_direct",
+    "geodesic_intermediate",
     "km_to_mi",
     "mi_to_km",
     "km_to_nm",
@@ -32,6 +33,7 @@ geodesic_destination: np.ufunc
 geodesic_inverse: np.ufunc
 geodesic_inverse_full: np.ufunc
 geodesic_direct: np.ufunc
+geodesic_intermediate: np.ufunc
 km_to_mi: np.ufunc
 mi_to_km: np.ufunc
 km_to_nm: np.ufunc

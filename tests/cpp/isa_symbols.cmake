@@ -12,6 +12,8 @@ foreach(object ${OBJECTS})
   string(REPLACE "\n" ";" lines "${symbols}")
   foreach(line ${lines})
     string(REGEX REPLACE " .*" "" symbol "${line}")
+    # AddressSanitizer's marker of a global is named after the global.
+    string(REGEX REPLACE "^__odr_asan[.]" "" symbol "${symbol}")
     # DW.ref.__gxx_personality_v0: data, the address of the C++ runtime's
     # unwinding routine, the same in every object.
     if(symbol AND NOT symbol MATCHES "${prefix}" AND NOT symbol STREQUAL "DW.ref.__gxx_personality_v0")

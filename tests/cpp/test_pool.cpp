@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -17,6 +18,26 @@
 #include <gtest/gtest.h>
 
 namespace pool = tarnu::pool;
+
+// While set, every allocation fails: the test that sets it allocates nothing
+// else meanwhile. These replace the library's allocation functions too; kept
+// out of line, so that the compiler pairs each delete with its new rather
+// than free with a new it cannot see is malloc.
+std::atomic<bool> refuse_allocation{false};
+
+[[gnu::noinline]] void* operator new(std::size_t size) {
+  void* p = refuse_allocation ? nullptr : std::malloc(size != 0 ? size : 1);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return refuse_allocation ? nullptr : std::malloc(size != 0 ? size : 1);
+}
+[[gnu::noinline]] void* operator new[](std::size_t size) { return operator new(size); }
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -189,6 +210,26 @@ TEST(Pool, ConcurrentAndNestedCalls) {
 
 // The child has only the forking thread: it must build its own pool, from the
 // environment as it is in the child, with exactly that many threads.
+// No memory for the pool is reported, never fatal: ranges then run whole on
+// their caller, and the pool is built once there is memory again.
+TEST(Pool, NoMemoryForThePoolIsReportedNotFatal) {
+  refuse_allocation = true;
+  const bool started = pool::start();
+  const std::size_t threads = pool::thread_count();
+  std::atomic<std::size_t> calls{0}, covered{0};
+  pool::parallel_for(1 << 20, [&](std::size_t begin, std::size_t end) {
+    calls += 1;
+    covered += end - begin;
+  });
+  refuse_allocation = false;
+  EXPECT_FALSE(started);
+  EXPECT_EQ(threads, 1u);
+  EXPECT_EQ(calls, 1u);
+  EXPECT_EQ(covered, std::size_t{1} << 20);
+  EXPECT_TRUE(pool::start());
+  EXPECT_EQ(pool::thread_count(), 4u);
+}
+
 TEST(Pool, ForkAfterUse) {
 #ifdef __SANITIZE_ADDRESS__
   // GCC 12's AddressSanitizer can hand a forked child its allocator's lock

@@ -6,8 +6,9 @@
 // supports is the default. The environment variable TARNU_SIMD caps it with
 // one of the names below ("scalar" is one lane at a time), so a machine can
 // run as an older CPU would; a cap wider than the CPU gets the widest
-// supported width below it; an unknown value is ignored. The variable is
-// read once.
+// supported width below it; an unknown value is ignored, with one line on
+// standard error when the library loads, and an empty one is as if unset.
+// The variable is read once.
 #pragma once
 
 #include <cstddef>

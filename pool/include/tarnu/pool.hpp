@@ -67,8 +67,13 @@ class FunctionRef {
   void (*call_)(void*, std::size_t, std::size_t);
 };
 
-// The number of threads that work on a job, the caller included: at least 1. Builds
-// the pool if this process (or this forked child) has none yet.
+// Builds the pool if this process (or this forked child) has none yet. False when
+// there is no memory for it: parallel_for then runs every range on its caller, and
+// the next call tries again.
+bool start() noexcept;
+
+// The number of threads that work on a job, the caller included: at least 1 (1 when
+// the pool cannot be built). Builds the pool as start() does.
 std::size_t thread_count() noexcept;
 
 // Calls body(begin, end) on disjoint, non-empty chunks that together cover [0, n)
