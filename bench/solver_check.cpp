@@ -79,8 +79,8 @@ struct Row {  // one region: errors per solver (the family leaders, then Geograp
 Results solve(const GeodesicKernel& k, bool inverse, const Columns& in) {
   Results r(in.size());
   const auto& c = in.c;
-  inverse ? k.inverse_n(c[0].data(), c[1].data(), c[2].data(), c[3].data(), in.size(), r.inverse())
-          : k.direct_n(c[0].data(), c[1].data(), c[2].data(), c[3].data(), in.size(), r.direct());
+  inverse ? k.inverse_n(c[0].data(), c[1].data(), c[2].data(), c[3].data(), in.size(), r.inverse(), 0)
+          : k.direct_n(c[0].data(), c[1].data(), c[2].data(), c[3].data(), in.size(), r.direct(), 0);
   return r;
 }
 
@@ -386,10 +386,10 @@ void timings(const Kernels& kernels, std::size_t n) {
         }
         if (row.inverse) {
           k->inverse_n(c(in, 0, i), c(in, 1, i), c(in, 2, i), c(in, 3, i), count,
-                       {p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7]});
+                       {p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7]}, 0);
         } else {
           k->direct_n(c(in, 0, i), c(in, 1, i), c(in, 2, i), c(in, 3, i), count,
-                      {p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7]});
+                      {p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7]}, 0);
         }
       });
       if (first == 0) first = t;

@@ -26,7 +26,7 @@ struct SphereKernel {
   std::size_t lanes;
   double (*distance)(double lat1, double lon1, double lat2, double lon2) noexcept;
   void (*distance_n)(const double* lat1, const double* lon1, const double* lat2,
-                     const double* lon2, double* s12, std::size_t n) noexcept;
+                     const double* lon2, double* s12, std::size_t n, unsigned fixed) noexcept;
 };
 
 // geodesic::inverse_n, geodesic::direct_n and geodesic::line_n, as in
@@ -36,10 +36,11 @@ struct SolverKernel {
   const char* family;
   std::size_t lanes;
   void (*inverse_n)(const double* lat1, const double* lon1, const double* lat2,
-                    const double* lon2, std::size_t n,
-                    const geodesic::InverseOutputs& out) noexcept;
+                    const double* lon2, std::size_t n, const geodesic::InverseOutputs& out,
+                    unsigned fixed) noexcept;
   void (*direct_n)(const double* lat1, const double* lon1, const double* azi1,
-                   const double* s12, std::size_t n, const geodesic::DirectOutputs& out) noexcept;
+                   const double* s12, std::size_t n, const geodesic::DirectOutputs& out,
+                   unsigned fixed) noexcept;
   void (*line_n)(double lat1, double lon1, double azi1, const double* s12, std::size_t n,
                  double* lat2, double* lon2) noexcept;
 };

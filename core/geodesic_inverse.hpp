@@ -8,11 +8,15 @@
 // flagged, and the caller solves them with GeographicLib's scalar code. So
 // every branch taken here is also the branch GeographicLib takes, and the
 // arithmetic follows GeographicLib's formulas in its order of operations,
-// with SLEEF's sin, cos and atan2 and a square-root hypot in place of
+// with the lanes' sin, cos and atan2 and a square-root hypot in place of
 // libm's. The departures, each within an ulp or two of the value it
-// replaces: 1 / cbet2 multiplied instead of two divisions per pass, calp0
-// squared without its root, and small angles through their series instead
-// of a library call.
+// replaces: 1 / cbet2 multiplied instead of two divisions per pass; both
+// ends of the arc normalised by 1 / calp0, one root and one division per
+// pass instead of two and four; unit vectors that are within a few ulps of
+// the circle brought onto it without a root; eps by its series; small
+// angles through their series instead of a library call. Newton's
+// derivative alone is cheaper than GeographicLib's (its J12 series cut
+// after eps^3): it decides how fast v reaches 0, never where.
 #pragma once
 
 #include "geodesic_solver.hpp"
@@ -51,26 +55,21 @@ struct Lambda {  // Lambda12's outputs at one trial azimuth
   V v;  // lam12 at this azimuth less the wanted one: Newton's method drives it to 0
   V salp2, calp2, sig12;
   Sigmas<V> sig;
-  V eps, domg12;
+  V calp0, eps, domg12;
 };
 
-// m12 / b alone, the derivative Newton's method needs. I1 and I2 are folded
-// into one series before it is summed, as GeographicLib does when the
-// distance is not wanted, so J12 comes out with its roundings rather than
-// those of `lengths`.
+// m12 / b for Newton's derivative alone, where an error only slows the
+// convergence: J12 = (A1 - A2) sig12 + sum_l (A1 C1[l] - A2 C2[l]) (sin 2l sig2
+// - sin 2l sig1) with A1 - A2 and the folded coefficients expanded in eps
+// and cut after eps^3, relatively within eps^3 < 5e-9 of the full J12.
 template <class V>
-inline V folded_reduced_length(V eps, V sig12, V dn1, V dn2, const Sigmas<V>& s) noexcept {
-  V ca[S::order + 1], cb[S::order + 1];
-  V a1 = S::A1m1(eps);
-  S::C1(eps, ca);
-  V a2 = S::A2m1(eps);
-  S::C2(eps, cb);
-  const V m0x = a1 - a2;
-  a2 = 1.0 + a2;
-  a1 = 1.0 + a1;
-  for (int l = 1; l <= S::order; ++l) cb[l] = a1 * ca[l] - a2 * cb[l];
-  const V j12 = m0x * sig12 + (S::sin_cos_series<true, S::order>(s.ssig2, s.csig2, cb) -
-                               S::sin_cos_series<true, S::order>(s.ssig1, s.csig1, cb));
+inline V newton_reduced_length(V eps, V sig12, V dn1, V dn2, const Sigmas<V>& s) noexcept {
+  const V eps2 = eps * eps;
+  const V m0x = eps * (2.0 + eps * (1.0 + eps * 1.5));
+  const V cb[] = {V{}, -eps * (1.0 + eps2 * 0.625), eps2 * (-0.25 + eps * 0.125),
+                  eps2 * eps * -0.125};
+  const V j12 = m0x * sig12 + (S::sin_cos_series<true, 3>(s.ssig2, s.csig2, cb) -
+                               S::sin_cos_series<true, 3>(s.ssig1, s.csig1, cb));
   return reduced_length(j12, dn1, dn2, s);
 }
 
@@ -82,13 +81,17 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1, MaskOf<V> liv
   // points on the equator is a rare lane.
   const V salp0 = salp1 * p.cbet1;
   const V ss = salp1 * p.sbet1;
-  const V calp0_sq = calp1 * calp1 + ss * ss;  // only its square is needed: no root
-  Sigmas<V>& sig = r.sig;
-  sig.ssig1 = p.sbet1;
+  const V calp0_sq = calp1 * calp1 + ss * ss;
+  // (sbet, calp cbet) has length calp0 at both ends (Clairaut), so one root
+  // and one division normalise both; within a few ulps, as the unit vectors
+  // they feed allow.
+  r.calp0 = L::sqrt(calp0_sq);
+  const V rcalp0 = 1.0 / r.calp0;
   const V somg1 = salp0 * p.sbet1;
-  sig.csig1 = calp1 * p.cbet1;
-  const V comg1 = sig.csig1;
-  norm<L>(sig.ssig1, sig.csig1);
+  const V comg1 = calp1 * p.cbet1;
+  Sigmas<V>& sig = r.sig;
+  sig.ssig1 = p.sbet1 * rcalp0;
+  sig.csig1 = comg1 * rcalp0;
 
   // |bet2| = -bet1 is handled symmetrically, as it can stall the iteration.
   const auto same_cbet = p.cbet2 == p.cbet1;
@@ -98,13 +101,12 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1, MaskOf<V> liv
                         (p.sbet1 - p.sbet2) * (p.sbet1 + p.sbet2));
   r.calp2 = select(same_cbet & (abs(p.sbet2) == -p.sbet1), abs(calp1),
                    L::sqrt(cc * cc + diff) * p.rcbet2);
-  sig.ssig2 = p.sbet2;
   const V somg2 = salp0 * p.sbet2;
-  sig.csig2 = r.calp2 * p.cbet2;
-  const V comg2 = sig.csig2;
-  norm<L>(sig.ssig2, sig.csig2);
+  const V comg2 = r.calp2 * p.cbet2;
+  sig.ssig2 = p.sbet2 * rcalp0;
+  sig.csig2 = comg2 * rcalp0;
 
-  r.sig12 = L::atan2(max(sig.csig1 * sig.ssig2 - sig.ssig1 * sig.csig2, 0.0) + 0.0,
+  r.sig12 = lanes::atan2(max(sig.csig1 * sig.ssig2 - sig.ssig1 * sig.csig2, 0.0) + 0.0,
                      sig.csig1 * sig.csig2 + sig.ssig1 * sig.ssig2);
   const V somg12 = max(comg1 * somg2 - somg1 * comg2, 0.0) + 0.0;
   const V comg12 = comg1 * comg2 + somg1 * somg2;
@@ -115,8 +117,8 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1, MaskOf<V> liv
   const V t = ey / ex;
   V eta = small_atan(t);
   const auto large = ~((ex > 0.0) & (abs(t) <= small_angle));
-  if (L::any(large & live)) eta = select(large, L::atan2(ey, ex), eta);
-  r.eps = eps_of<L>(calp0_sq * S::ep2);
+  if (L::any(large & live)) eta = select(large, lanes::atan2(ey, ex), eta);
+  r.eps = eps_of(calp0_sq * S::ep2);
   V c3[S::order];
   S::C3(r.eps, c3);
   const V b312 = S::sin_cos_series<true, S::order - 1>(sig.ssig2, sig.csig2, c3) -
@@ -126,21 +128,62 @@ inline Lambda<V> lambda12(const Canonical<V>& p, V salp1, V calp1, MaskOf<V> liv
   return r;
 }
 
-// d lambda12 / d alp1, Lambda12's derivative output. Kept apart because the
-// last pass, whose v has converged, does not need it.
+// Newton's step -v / (d lambda12 / d alp1) in one division; the derivative,
+// f1 m12b / (calp2 cbet2) or, where calp2 = 0, -2 f1 dn1 / sbet1, is
+// positive exactly where `ascending` is set (calp2 >= 0 and sbet1 < 0 here).
+// Kept apart because the last pass, whose v has converged, needs no step.
 template <class V>
-inline V lambda12_derivative(const Canonical<V>& p, const Lambda<V>& r) noexcept {
-  const V m12b = folded_reduced_length(r.eps, r.sig12, p.dn1, p.dn2, r.sig);
-  return select(r.calp2 == 0.0, -2.0 * S::f1 * p.dn1 / p.sbet1,
-                m12b * (S::f1 / (r.calp2 * p.cbet2)));
+inline V newton_step(const Canonical<V>& p, const Lambda<V>& r, MaskOf<V>& ascending) noexcept {
+  const V m12b = newton_reduced_length(r.eps, r.sig12, p.dn1, p.dn2, r.sig);
+  const auto vertex = r.calp2 == 0.0;
+  ascending = vertex | (m12b > 0.0);
+  return select(vertex, r.v * p.sbet1, -r.v * (r.calp2 * p.cbet2)) /
+         select(vertex, (2.0 * S::f1) * p.dn1, m12b * S::f1);
+}
+
+// (x, y) within a few ulps of the unit circle brought onto it: one Newton
+// step for 1 / hypot, with no root and no division.
+template <class V>
+inline void renorm(V& x, V& y) noexcept {
+  const V g = (3.0 - (x * x + y * y)) * 0.5;
+  x = x * g;
+  y = y * g;
 }
 
 }  // namespace inverse_detail
 
+// sin and cos of the reduced latitude of lat degrees, cos kept off zero.
+template <class L, class V>
+inline void reduced_latitude(V lat, V& sbet, V& cbet) noexcept {
+  using namespace lanes;
+  sincosd(lat, sbet, cbet);
+  sbet = sbet * series::f1;
+  norm<L>(sbet, cbet);
+  cbet = lanes::max(cbet, series::tiny);
+}
+
+// A point that is the same in every lane and every block (a broadcast
+// input): the sine and cosine of its reduced latitude, worked out once from
+// the latitude rounded as the solver rounds it.
+template <class V>
+struct GivenPoint {
+  int which = 0;  // 1 or 2: point 1 or point 2 is given; 0: neither
+  V sbet, cbet;
+};
+
+template <class L, class V>
+inline GivenPoint<V> given_point(int which, double lat) noexcept {
+  GivenPoint<V> g{which, {}, {}};
+  if (which != 0) reduced_latitude<L>(lanes::ang_round(lanes::splat<V>(lat)), g.sbet, g.cbet);
+  return g;
+}
+
 // Solves the lanes it can; returns the mask of lanes left to the caller
-// (their outputs are unspecified).
+// (their outputs are unspecified). `given` may spare the work one point
+// alone decides; the answers are the same to the bit.
 template <class L, InverseLevel Level, class V>
-inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>& out) noexcept {
+inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>& out,
+                                const GivenPoint<V>& given = {}) noexcept {
   using namespace inverse_detail;
   using M = MaskOf<V>;
 
@@ -156,7 +199,7 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
   lon12 = lon12 * p.lonsign;
   lon12s = lon12s * p.lonsign;
   p.lam12 = lon12 * degree;
-  sincosd<L>(lon12, lon12s, p.slam12, p.clam12, true);
+  sincosd(lon12, lon12s, p.slam12, p.clam12, true);
   lon12s = (180.0 - lon12) - lon12s;  // the supplementary longitude difference
 
   lat1 = ang_round(lat1);
@@ -171,14 +214,22 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
   lat1 = lat1 * p.latsign;
   lat2 = lat2 * p.latsign;
 
-  sincosd<L>(lat1, p.sbet1, p.cbet1);
-  p.sbet1 = p.sbet1 * S::f1;
-  norm<L>(p.sbet1, p.cbet1);
-  p.cbet1 = max(p.cbet1, S::tiny);
-  sincosd<L>(lat2, p.sbet2, p.cbet2);
-  p.sbet2 = p.sbet2 * S::f1;
-  norm<L>(p.sbet2, p.cbet2);
-  p.cbet2 = max(p.cbet2, S::tiny);
+  if (given.which == 0) {
+    reduced_latitude<L>(lat1, p.sbet1, p.cbet1);
+    reduced_latitude<L>(lat2, p.sbet2, p.cbet2);
+  } else {
+    // The given point is now point 1 where it was point 1 and stayed, or
+    // was point 2 and was swapped. Its latitude took latsign, and its sbet
+    // takes it exactly: sincosd(-x) is (-sin x, cos x) to the bit.
+    const M first = given.which == 1 ? ~swap : swap;
+    V sbet, cbet;
+    reduced_latitude<L>(select(first, lat2, lat1), sbet, cbet);
+    const V sbet_given = given.sbet * p.latsign;
+    p.sbet1 = select(first, sbet_given, sbet);
+    p.cbet1 = select(first, given.cbet, cbet);
+    p.sbet2 = select(first, sbet, sbet_given);
+    p.cbet2 = select(first, cbet, given.cbet);
+  }
   // Where |bet2| and |bet1| differ by rounding only, make them equal.
   const M cbet_measure = p.cbet1 < -p.sbet1;
   p.sbet2 = select(cbet_measure & (p.cbet2 == p.cbet1), copysign(p.sbet1, p.sbet2), p.sbet2);
@@ -232,8 +283,8 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
       rare |= active;
       break;
     }
-    const V dv = lambda12_derivative(p, r);
-    const V dalp1 = -r.v / dv;
+    M ascending;
+    const V dalp1 = newton_step(p, r, ascending);
     V sdalp1, cdalp1;
     // After the first step or two the corrections are small.
     small_sincos(dalp1, sdalp1, cdalp1);
@@ -246,19 +297,22 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     }
     V nsalp1 = salp1 * cdalp1 + calp1 * sdalp1;
     // GeographicLib bisects instead of these steps; leave such lanes to it.
-    const M rejected = active & ~((dv > 0.0) & (abs(dalp1) < pi) & (nsalp1 > 0.0));
+    const M rejected = active & ~(ascending & (abs(dalp1) < pi) & (nsalp1 > 0.0));
     rare |= rejected;
     active &= ~rejected;
     V ncalp1 = calp1 * cdalp1 - salp1 * sdalp1;
-    norm<L>(nsalp1, ncalp1);
+    renorm(nsalp1, ncalp1);  // a rotated unit vector
     salp1 = select(active, nsalp1, salp1);
     calp1 = select(active, ncalp1, calp1);
     tripn = select(active, abs(r.v) <= 16 * S::tol0, tripn);
   }
 
-  // The distance always; the reduced length, the scales and the area for
-  // full.
-  const Sigmas<V>& sig = r.sig;
+  // The distance always; the reduced length and the scales for full, the
+  // area for area and full. The ends of the arc onto the unit circle first
+  // (the passes left them within a few ulps of it).
+  Sigmas<V>& sig = r.sig;
+  renorm(sig.ssig1, sig.csig1);
+  renorm(sig.ssig2, sig.csig2);
   V ca[S::order + 1];
   const V a1m1 = S::A1m1(r.eps);
   S::C1(r.eps, ca);
@@ -277,19 +331,15 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     out.M21 = select(swap, len.M12, len.M21);
   }
   if constexpr (Level >= InverseLevel::area) {
-    // The area: alp0 and the ends of the arc anew from the final azimuth,
-    // then I4, then the spherical excess c2 alp12.
+    // The area: I4 on the final pass's arc (GeographicLib works alp0 and
+    // the arc out anew from the final azimuth, to the same values within
+    // rounding), then the spherical excess c2 alp12.
     V sdomg12, cdomg12;
     small_sincos(r.domg12, sdomg12, cdomg12);  // |domg12| < f pi
     const V somg = p.slam12 * cdomg12 - p.clam12 * sdomg12;
     const V comg = p.clam12 * cdomg12 + p.slam12 * sdomg12;
     const V salp0 = salp1 * p.cbet1;
-    const V calp0 = hypot<L>(calp1, salp1 * p.sbet1);
-    Sigmas<V> area_sig{p.sbet1, calp1 * p.cbet1, p.sbet2, calp2 * p.cbet2};
-    norm<L>(area_sig.ssig1, area_sig.csig1);
-    norm<L>(area_sig.ssig2, area_sig.csig2);
-    const V eps = eps_of<L>(calp0 * calp0 * S::ep2);
-    V s12 = select((calp0 != 0.0) & (salp0 != 0.0), area_series(eps, calp0, salp0, area_sig),
+    V s12 = select((r.calp0 != 0.0) & (salp0 != 0.0), area_series(r.eps, r.calp0, salp0, sig),
                    V{});
     // alp12 from tan(Gamma/2) where the longitude and latitude differences
     // are moderate, else from the azimuths; one atan2 serves both.
@@ -302,7 +352,7 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     const M back = (salp12 == 0.0) & (calp12 < 0.0);
     salp12 = select(back, S::tiny * calp1, salp12);
     calp12 = select(back, splat<V>(-1.0), calp12);
-    const V alp = L::atan2(select(gamma, gy, salp12), select(gamma, gx, calp12));
+    const V alp = lanes::atan2(select(gamma, gy, salp12), select(gamma, gx, calp12));
     const V alp12 = select(gamma, 2.0 * alp, alp);
     s12 = s12 + S::c2 * alp12;
     s12 = s12 * (p.swapp * p.lonsign * p.latsign);
@@ -313,8 +363,8 @@ inline lanes::MaskOf<V> inverse(V lat1, V lon1, V lat2, V lon2, InverseLanes<V>&
     V s1 = select(swap, salp2, salp1), c1 = select(swap, calp2, calp1);
     V s2 = select(swap, salp1, salp2), c2 = select(swap, calp1, calp2);
     const V ls = p.swapp * p.lonsign, la = p.swapp * p.latsign;
-    out.azi1 = atan2d<L>(s1 * ls, c1 * la);
-    out.azi2 = atan2d<L>(s2 * ls, c2 * la);
+    out.azi1 = atan2d(s1 * ls, c1 * la);
+    out.azi2 = atan2d(s2 * ls, c2 * la);
   }
   return rare;
 }

@@ -4,15 +4,19 @@
 // GCC vector of doubles, one to eight lanes), its mask type M (the result of
 // comparing two Vs: all bits set in a true lane), and the functions that
 // need the instruction set or SLEEF: sqrt (the hardware's, correctly
-// rounded), sin, cos, asin, sincos and atan2 from one deterministic SLEEF
-// family, and any()/bits() over a mask.
+// rounded), sin, cos, asin and sincos from one deterministic SLEEF family,
+// and any()/bits() over a mask.
 // Everything else is plain IEEE arithmetic, each operation rounded on its
 // own (the build passes -ffp-contract=off), so a lane computes the same bits
 // whatever the width.
 //
 // The degree helpers follow GeographicLib's Math class: the same exact
 // reductions by 90 and 360 degrees (for |x| < 2^40; callers send larger
-// arguments elsewhere), error-free sums and octant folding.
+// arguments elsewhere), error-free sums and octant folding. After those
+// reductions the arguments are small, and sine, cosine and arctangent are
+// fdlibm's polynomials (under an ulp, as libm's and SLEEF's are) evaluated
+// here in a few dozen operations, where a library call costs several times
+// that.
 #pragma once
 
 #include <cstdint>
@@ -152,17 +156,87 @@ inline V ang_round(V x) noexcept {
   return copysign(y, x);
 }
 
+// sin and cos of x radians for |x| <= pi/4 (a hair beyond is fine):
+// fdlibm's __kernel_sin and __kernel_cos, whose minimax polynomials are
+// within an ulp there.
+template <class V>
+inline void sincos_quarter(V x, V& s, V& c) noexcept {
+  const V z = x * x;
+  const V w = z * z;
+  const V rs = 8.33333333332248946124e-03 +
+               z * (-1.98412698298579493134e-04 + z * 2.75573137070700676789e-06) +
+               z * w * (-2.50507602534068634195e-08 + z * 1.58969099521155010221e-10);
+  s = x + (z * x) * (-1.66666666666666324348e-01 + z * rs);
+  const V rc = z * (4.16666666666666019037e-02 +
+                    z * (-1.38888888888741095749e-03 + z * 2.48015872894767294178e-05)) +
+               w * w * (-2.75573143513906633035e-07 +
+                        z * (2.08757232129817482790e-09 + z * -1.13596475577881948265e-11));
+  // 1 - z/2 split so that its rounding error is carried, not lost.
+  const V hz = 0.5 * z;
+  const V v = 1.0 - hz;
+  c = v + (((1.0 - v) - hz) + z * rc);
+}
+
+// atan2(y, x) in radians, within 1.5 ulps: fdlibm's atan, which reduces
+// |y / x| to |t| <= 7/16 about atan of 0, 1/2, 1, 3/2 or infinity and sums a
+// minimax polynomial onto that angle's two-part value. Here t is formed
+// from y and x directly, (2y - x) / (2x + y) and so on, so the whole costs
+// one division. The signs of zeros are C's; NaN gives NaN; infinite
+// arguments are not handled.
+template <class V>
+inline V atan2(V y, V x) noexcept {
+  using M = MaskOf<V>;
+  const V ax = abs(x), ay = abs(y);
+  // Which of ay / ax's intervals, split at 7/16, 11/16, 19/16 and 39/16.
+  const V y16 = 16.0 * ay;
+  const M k0 = y16 > 7.0 * ax, k1 = y16 > 11.0 * ax, k2 = y16 > 19.0 * ax, k3 = y16 > 39.0 * ax;
+  // ax = 0 in the first interval means y = 0 too: 0 / 1, not 0 / 0.
+  V num = select(k0, 2.0 * ay - ax, ay);
+  V den = select(k0, 2.0 * ax + ay, select(ax == 0.0, splat<V>(1.0), ax));
+  V hi = select(k0, splat<V>(4.63647609000806093515e-01), V{});  // atan(1/2)
+  V lo = select(k0, splat<V>(2.26987774529616870924e-17), V{});
+  num = select(k1, ay - ax, num);
+  den = select(k1, ay + ax, den);
+  hi = select(k1, splat<V>(7.85398163397448278999e-01), hi);  // atan(1)
+  lo = select(k1, splat<V>(3.06161699786838301793e-17), lo);
+  num = select(k2, 2.0 * ay - 3.0 * ax, num);
+  den = select(k2, 2.0 * ax + 3.0 * ay, den);
+  hi = select(k2, splat<V>(9.82793723247329054082e-01), hi);  // atan(3/2)
+  lo = select(k2, splat<V>(1.39033110312309984516e-17), lo);
+  num = select(k3, -ax, num);
+  den = select(k3, ay, den);
+  hi = select(k3, splat<V>(1.57079632679489655800e+00), hi);  // pi/2
+  lo = select(k3, splat<V>(6.12323399573676603587e-17), lo);
+  const V t = num / den;
+  const V z = t * t;
+  const V w = z * z;
+  const V s1 = z * (3.33333333333329318027e-01 +
+                    w * (1.42857142725034663711e-01 +
+                         w * (9.09088713343650656196e-02 +
+                              w * (6.66107313738753120669e-02 +
+                                   w * (4.97687799461593236017e-02 +
+                                        w * 1.62858201153657823623e-02)))));
+  const V s2 = w * (-1.99999999998764832476e-01 +
+                    w * (-1.11111104054623557880e-01 +
+                         w * (-7.69187620504482999495e-02 +
+                              w * (-5.83357013379057348645e-02 +
+                                   w * -3.65315727442169155270e-02))));
+  V a = hi + (t - (t * (s1 + s2) - lo));
+  // The left half-plane: pi - a, pi in two parts.
+  a = select(signbit(x), 3.1415926535897931160e+00 - (a - 1.2246467991473531772e-16), a);
+  return copysign(a, y);
+}
+
 // sin and cos of x + t degrees (t a small correction, 0 for Math::sincosd):
 // reduced exactly into [-45, 45] before the conversion to radians, then
 // mapped back by quadrant; -0 gives sin -0, cos +0 as in C.
-template <class L, class V>
+template <class V>
 inline void sincosd(V x, V t, V& sinx, V& cosx, bool round) noexcept {
   V n;
   V r = remquo(x, 90.0, n);
   if (round) r = ang_round(r + t);
-  r = r * degree;
   V s, c;
-  L::sincos(r, s, c);
+  sincos_quarter(r * degree, s, c);
   // The quadrant is n mod 4, from floor(n / 4).
   const V quarter = n * 0.25;
   V fl = rint(quarter);
@@ -177,20 +251,20 @@ inline void sincosd(V x, V t, V& sinx, V& cosx, bool round) noexcept {
   sinx = select(sinx == 0.0, copysign(sinx, x), sinx);
 }
 
-template <class L, class V>
+template <class V>
 inline void sincosd(V x, V& sinx, V& cosx) noexcept {
-  sincosd<L>(x, V{}, sinx, cosx, false);
+  sincosd(x, V{}, sinx, cosx, false);
 }
 
 // Math::atan2d: the angle in degrees, computed in the octant where atan2's
 // result lies in [-45, 45] and mapped back exactly.
-template <class L, class V>
+template <class V>
 inline V atan2d(V y, V x) noexcept {
   const auto swap = abs(y) > abs(x);
   const V xs = select(swap, y, x);
   const V ys = select(swap, x, y);
   const auto neg = signbit(xs);
-  const V ang = L::atan2(ys, abs(xs)) * per_radian;
+  const V ang = lanes::atan2(ys, abs(xs)) * per_radian;
   // Quadrant q = 2 * swap + neg: 1 -> +-180 - ang, 2 -> 90 - ang, 3 -> -90 + ang.
   const V q1 = copysign(splat<V>(180.0), ys) - ang;
   const V q2 = 90.0 - ang;

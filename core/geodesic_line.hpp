@@ -23,11 +23,9 @@ namespace tarnu::isa::TARNU_ISA::solver {
 
 template <class V>
 struct LineLanes {
-  V lon1;     // point 1's longitude, as given
-  V rscale;   // 1 / (b (1 + A1m1)): tau12 per metre
-  V salp0, calp0, ssig1, csig1, somg1, comg1, stau1, ctau1;
-  V a1m1, b11, a3c, b31;
-  V c1pa[series::order + 1], c3a[series::order];
+  Line<V> line;  // GeodesicLine's set-up, as the direct problem has it
+  V lon1;        // point 1's longitude, as given
+  V rscale;      // 1 / (b (1 + A1m1)): tau12 per metre
 };
 
 // The constants of the geodesic through (lat1, lon1) at azimuth azi1.
@@ -35,41 +33,10 @@ struct LineLanes {
 // beyond +-90 (latitude) or too large for the exact reductions.
 template <class L, class V>
 inline lanes::MaskOf<V> line_setup(V lat1, V lon1, V azi1, LineLanes<V>& g) noexcept {
-  using namespace lanes;
-  namespace S = series;
-  const auto rare = ~((abs(lat1) <= 90.0) & (abs(lon1) < reduction_limit) &
-                      (abs(azi1) < reduction_limit));
+  g.line = line<L>(lat1, lon1, azi1);
   g.lon1 = lon1;
-  V salp1, calp1, sbet1, cbet1;
-  sincosd<L>(ang_round(ang_normalize(azi1)), salp1, calp1);
-  sincosd<L>(ang_round(lat1), sbet1, cbet1);
-  sbet1 = sbet1 * S::f1;
-  norm<L>(sbet1, cbet1);
-  cbet1 = max(cbet1, S::tiny);
-  g.salp0 = salp1 * cbet1;
-  g.calp0 = hypot<L>(calp1, salp1 * sbet1);
-  g.ssig1 = sbet1;
-  g.somg1 = g.salp0 * sbet1;
-  g.csig1 = select((sbet1 != 0.0) | (calp1 != 0.0), cbet1 * calp1, splat<V>(1.0));
-  g.comg1 = g.csig1;
-  norm<L>(g.ssig1, g.csig1);
-  const V k2 = g.calp0 * g.calp0 * S::ep2;
-  const V eps = eps_of<L>(k2);
-
-  g.a1m1 = S::A1m1(eps);
-  g.rscale = 1.0 / (S::b * (1.0 + g.a1m1));
-  V c1a[S::order + 1];
-  S::C1(eps, c1a);
-  g.b11 = S::sin_cos_series<true, S::order>(g.ssig1, g.csig1, c1a);
-  V s, c;
-  small_sincos(g.b11, s, c);  // |B11| < 2e-3
-  g.stau1 = g.ssig1 * c + g.csig1 * s;
-  g.ctau1 = g.csig1 * c - g.ssig1 * s;
-  S::C1p(eps, g.c1pa);
-  S::C3(eps, g.c3a);
-  g.a3c = -S::f * g.salp0 * S::A3(eps);
-  g.b31 = S::sin_cos_series<true, S::order - 1>(g.ssig1, g.csig1, g.c3a);
-  return rare;
+  g.rscale = 1.0 / (series::b * (1.0 + g.line.a1m1));
+  return g.line.rare;
 }
 
 // The point s12 metres along the line: lat2, and lon2 = lon1 plus the
@@ -77,16 +44,17 @@ inline lanes::MaskOf<V> line_setup(V lat1, V lon1, V azi1, LineLanes<V>& g) noex
 // GeographicLib must solve: s12 NaN, infinite or of 1e12 m or more, or
 // point 2 within 3.6 degrees of a pole (see geodesic_direct.hpp).
 template <class L, class V>
-inline lanes::MaskOf<V> line_position(const LineLanes<V>& g, V s12, V& lat2, V& lon2) noexcept {
+inline lanes::MaskOf<V> line_position(const LineLanes<V>& lg, V s12, V& lat2, V& lon2) noexcept {
   using namespace lanes;
   namespace S = series;
+  const Line<V>& g = lg.line;
   auto rare = ~(abs(s12) < direct_distance_limit);
   // s12 becomes the arc sig12 through the reverted series.
-  const V tau12 = s12 * g.rscale;
+  const V tau12 = s12 * lg.rscale;
   V s, c;
   L::sincos35(tau12, s, c);
   const V b12 = -S::sin_cos_series<true, S::order>(g.stau1 * c + g.ctau1 * s,
-                                                   g.ctau1 * c - g.stau1 * s, g.c1pa);
+                                                   g.ctau1 * c - g.stau1 * s, g.c1p);
   // sig12 = tau12 + delta with |delta| = |B11 - B12| < 4e-3: its sine and
   // cosine are tau12's turned by delta, whose own come from the series,
   // where GeographicLib calls sin and cos once more.
@@ -110,12 +78,12 @@ inline lanes::MaskOf<V> line_position(const LineLanes<V>& g, V s12, V& lat2, V& 
   const V omg12 =
       L::atan2_35(somg2 * g.comg1 - csig2 * g.somg1, csig2 * g.comg1 + somg2 * g.somg1);
   const V lam12 = omg12 + g.a3c * (sig12 + (S::sin_cos_series<true, S::order - 1>(ssig2, csig2,
-                                                                                  g.c3a) -
+                                                                                  g.c3) -
                                             g.b31));
   // |lam12| stays within a turn: one step of 360 reduces it.
   V lon12 = lam12 * per_radian;
   lon12 = select(lon12 > 180.0, lon12 - 360.0, select(lon12 < -180.0, lon12 + 360.0, lon12));
-  lon2 = g.lon1 + lon12;
+  lon2 = lg.lon1 + lon12;
   // cbet2 >= 0: the angle is within [-90, 90], where atan2 needs no octants.
   lat2 = L::atan2_35(sbet2, S::f1 * cbet2) * per_radian;
   return rare;

@@ -79,13 +79,13 @@ void line_one(double lat1, double lon1, double azi1, const double* s12, std::siz
 }  // namespace fallback
 
 void inverse_n(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
-               std::size_t n, const InverseOutputs& out) noexcept {
-  dispatch::selected().solver.inverse_n(lat1, lon1, lat2, lon2, n, out);
+               std::size_t n, const InverseOutputs& out, unsigned fixed) noexcept {
+  dispatch::selected().solver.inverse_n(lat1, lon1, lat2, lon2, n, out, fixed);
 }
 
 void direct_n(const double* lat1, const double* lon1, const double* azi1, const double* s12,
-              std::size_t n, const DirectOutputs& out) noexcept {
-  dispatch::selected().solver.direct_n(lat1, lon1, azi1, s12, n, out);
+              std::size_t n, const DirectOutputs& out, unsigned fixed) noexcept {
+  dispatch::selected().solver.direct_n(lat1, lon1, azi1, s12, n, out, fixed);
 }
 
 void line_n(double lat1, double lon1, double azi1, const double* s12, std::size_t n,

@@ -50,11 +50,15 @@
 
 namespace tarnu::isa::TARNU_ISA::solver {
 
-// eps = k2 / (2 (1 + sqrt(1 + k2)) + k2), written to keep its digits for
-// small k2: the same as (sqrt(1 + k2) - 1) / (sqrt(1 + k2) + 1).
-template <class L, class V>
+// eps = (sqrt(1 + k2) - 1) / (sqrt(1 + k2) + 1) for 0 <= k2 <= ep2, by its
+// Taylor series in k2 to k2^8: the coefficients are exact in binary and the
+// truncation is below 4e-19 relative, so it keeps the digits the closed
+// form keeps, without its root and division.
+template <class V>
 inline V eps_of(V k2) noexcept {
-  return k2 / (2.0 * (1.0 + L::sqrt(1.0 + k2)) + k2);
+  constexpr double c[] = {-715.0 / 32768, 429.0 / 16384, -33.0 / 1024, 21.0 / 512,
+                          -7.0 / 128,     5.0 / 64,      -1.0 / 8,     1.0 / 4};
+  return k2 * series::polyval(7, c, k2);
 }
 
 // The ends of the arc on the auxiliary sphere.

@@ -11,8 +11,9 @@ double great_circle_distance(double lat1, double lon1, double lat2, double lon2)
 }
 
 void great_circle_distance_n(const double* lat1, const double* lon1, const double* lat2,
-                             const double* lon2, double* s12, std::size_t n) noexcept {
-  dispatch::selected().sphere.distance_n(lat1, lon1, lat2, lon2, s12, n);
+                             const double* lon2, double* s12, std::size_t n,
+                             unsigned fixed) noexcept {
+  dispatch::selected().sphere.distance_n(lat1, lon1, lat2, lon2, s12, n, fixed);
 }
 
 LatLon great_circle_destination(double lat1, double lon1, double bearing,

@@ -20,13 +20,22 @@ namespace tarnu::isa::TARNU_ISA::sphere {
 
 using great_circle::sphere_radius;
 
+// The cosine of a latitude of lat degrees, as haversine_h takes it.
 template <class L>
-inline typename L::V haversine(typename L::V lat1, typename L::V lon1, typename L::V lat2,
-                               typename L::V lon2) noexcept {
+inline typename L::V cos_latitude(typename L::V lat) noexcept {
+  return L::cos(lat * units::radians_per_degree);
+}
+
+// The haversine of the central angle, h = sin^2(dphi / 2) + cos phi1
+// cos phi2 sin^2(dlambda / 2): every call but the arcsine's. cos1 and cos2,
+// where not null, are cos phi1 and cos phi2 computed beforehand.
+template <class L>
+inline typename L::V haversine_h(typename L::V lat1, typename L::V lon1, typename L::V lat2,
+                                 typename L::V lon2, const typename L::V* cos1 = nullptr,
+                                 const typename L::V* cos2 = nullptr) noexcept {
   using V = typename L::V;
   const V k = lanes::splat<V>(units::radians_per_degree);
   const V half = lanes::splat<V>(0.5);
-  const V radius = lanes::splat<V>(sphere_radius);
 
   const V phi1 = lat1 * k;
   const V phi2 = lat2 * k;
@@ -34,13 +43,24 @@ inline typename L::V haversine(typename L::V lat1, typename L::V lon1, typename 
   const V s = L::sin((phi2 - phi1) * half);
   const V a = s * s;
   const V dlambda = (lon2 - lon1) * k;
-  const V g = L::cos(phi1) * L::cos(phi2);
+  const V g = (cos1 ? *cos1 : L::cos(phi1)) * (cos2 ? *cos2 : L::cos(phi2));
   const V t = L::sin(dlambda * half);
   const V b = t * t;
-  // Not clamped: at the antipodes h may be 1 + ulp, and sqrt still gives 1.
-  const V h = a + g * b;
-  const V d = L::asin(L::sqrt(h));
-  return (d + d) * radius;
+  return a + g * b;
+}
+
+// The distance from h. Not clamped: at the antipodes h may be 1 + ulp, and
+// sqrt still gives 1.
+template <class L>
+inline typename L::V distance_of_h(typename L::V h) noexcept {
+  const typename L::V d = L::asin(L::sqrt(h));
+  return (d + d) * sphere_radius;
+}
+
+template <class L>
+inline typename L::V haversine(typename L::V lat1, typename L::V lon1, typename L::V lat2,
+                               typename L::V lon2) noexcept {
+  return distance_of_h<L>(haversine_h<L>(lat1, lon1, lat2, lon2));
 }
 
 // One pair. With a two-lane `Pair` of the same SLEEF family, both sines go
@@ -71,16 +91,61 @@ inline double distance(double lat1, double lon1, double lat2, double lon2) noexc
   }
 }
 
-template <class L>
-inline void distance_n(const double* lat1, const double* lon1, const double* lat2,
-                       const double* lon2, double* s12, std::size_t n) noexcept {
+// The full blocks of distance_n, with point 1 (First) or point 2 (Second)
+// the same for every element: its coordinates are not loaded and its cosine
+// is computed once. The arcsine waits on the four calls before it; run one
+// block behind them (block i's arcsine after block i + 1's sines and
+// cosines), it overlaps them instead, which saves a sixth of the time. The
+// same functions of the same numbers: the same bits. Returns the elements
+// done.
+template <class L, bool First, bool Second>
+inline std::size_t distance_blocks(const double* lat1, const double* lon1, const double* lat2,
+                                   const double* lon2, double* s12, std::size_t n) noexcept {
   using V = typename L::V;
   constexpr std::size_t width = L::lanes;
-  std::size_t i = 0;
-  for (; i + width <= n; i += width) {
-    lanes::store(s12 + i, haversine<L>(lanes::load<V>(lat1 + i), lanes::load<V>(lon1 + i),
-                                       lanes::load<V>(lat2 + i), lanes::load<V>(lon2 + i)));
+  if (n < width) return 0;
+  V lat1_given{}, lon1_given{}, cos1{}, lat2_given{}, lon2_given{}, cos2{};
+  if constexpr (First) {
+    lat1_given = lanes::splat<V>(*lat1);
+    lon1_given = lanes::splat<V>(*lon1);
+    cos1 = cos_latitude<L>(lat1_given);
   }
+  if constexpr (Second) {
+    lat2_given = lanes::splat<V>(*lat2);
+    lon2_given = lanes::splat<V>(*lon2);
+    cos2 = cos_latitude<L>(lat2_given);
+  }
+  const auto h_at = [&](std::size_t i) {
+    return haversine_h<L>(First ? lat1_given : lanes::load<V>(lat1 + i),
+                          First ? lon1_given : lanes::load<V>(lon1 + i),
+                          Second ? lat2_given : lanes::load<V>(lat2 + i),
+                          Second ? lon2_given : lanes::load<V>(lon2 + i), First ? &cos1 : nullptr,
+                          Second ? &cos2 : nullptr);
+  };
+  V h = h_at(0);
+  std::size_t i = width;
+  for (; i + width <= n; i += width) {
+    const V next = h_at(i);
+    lanes::store(s12 + i - width, distance_of_h<L>(h));
+    h = next;
+  }
+  lanes::store(s12 + i - width, distance_of_h<L>(h));
+  return i;
+}
+
+// `fixed`: bits 0 and 1 for point 1, 2 and 3 for point 2, where the point is
+// the same for every element.
+template <class L>
+inline void distance_n(const double* lat1, const double* lon1, const double* lat2,
+                       const double* lon2, double* s12, std::size_t n, unsigned fixed) noexcept {
+  using V = typename L::V;
+  constexpr std::size_t width = L::lanes;
+  const bool first = (fixed & 0b0011) == 0b0011, second = (fixed & 0b1100) == 0b1100;
+  const std::size_t i =
+      first ? (second ? distance_blocks<L, true, true>(lat1, lon1, lat2, lon2, s12, n)
+                      : distance_blocks<L, true, false>(lat1, lon1, lat2, lon2, s12, n))
+            : (second ? distance_blocks<L, false, true>(lat1, lon1, lat2, lon2, s12, n)
+                      : distance_blocks<L, false, false>(lat1, lon1, lat2, lon2, s12, n));
   if (i == n) return;
   // The tail runs through the same vector code on zero-padded lanes, so
   // every element takes the identical path.

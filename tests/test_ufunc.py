@@ -2,6 +2,7 @@
 for element, and behaves as NumPy's own ufuncs do with shapes, strides,
 casts, out=, where=, pandas, xarray, pickle and threads (Dask: test_dask.py)."""
 
+import itertools
 import pickle
 import tracemalloc
 import warnings
@@ -94,6 +95,19 @@ def test_each_element_is_the_one_pair_result(f):
         assert not np.any(np.abs(diff) > tolerance), (f.__name__, name)
 
 
+@pytest.mark.parametrize("f", UFUNCS, ids=lambda f: f.__name__)
+def test_broadcast_scalars_give_the_answers_of_full_arrays(f):
+    """Every set of inputs broadcast (a point, a line: the kernels work out what
+    they fix once) against the same values in full arrays, to the bit."""
+    columns = inputs(SCALAR.get(f.__name__, ("x",) * f.nin)[0], 3000, seed=2)
+    for fixed, row in itertools.product(range(1, 2 ** f.nin - 1), (0, 7, 900)):  # 0, 7: specials
+        held = [fixed >> k & 1 for k in range(f.nin)]
+        got = f(*(c[row] if h else c for c, h in zip(columns, held)))
+        want = f(*(np.full_like(c, c[row]) if h else c for c, h in zip(columns, held)))
+        for a, b in zip(*(r if isinstance(r, tuple) else (r,) for r in (got, want))):
+            assert a.tobytes() == b.tobytes(), (f.__name__, held, row)
+
+
 def test_shapes_strides_broadcasting_and_casts():
     f = ufunc.geodesic_inverse
     lat1, lon1, lat2, lon2 = (c.reshape(40, 100) for c in random_pairs(4000))
@@ -104,10 +118,7 @@ def test_shapes_strides_broadcasting_and_casts():
                                            lon2[::-1, ::-1])]]:  # negative strides
         assert [g.shape for g in got] == [(40, 100)] * 4
         assert [g.ravel().tobytes() for g in got] == [g.tobytes() for g in flat]
-    lat2, lon2 = lat2.ravel(), lon2.ravel()  # one inner loop, chunks of several blocks
-    point = f(10.0, 20.0, lat2, lon2)  # one point against many: broadcast
-    assert point[0].tobytes() == f(np.full_like(lat2, 10.0), np.full_like(lat2, 20.0), lat2,
-                                   lon2)[0].tobytes()
+    lat2, lon2 = lat2.ravel(), lon2.ravel()
     assert f(1, 2, 3, 4) == f(1.0, 2.0, 3.0, 4.0) and isinstance(f(1, 2, 3, 4)[0], np.float64)
     assert f([1, 2], [2, 3], [3, 4], [4, 5])[0].shape == (2,)
     small = np.float32(lat2)

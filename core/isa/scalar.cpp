@@ -27,7 +27,6 @@ struct Lanes {
     s = V{r.x};
     c = V{r.y};
   }
-  static V atan2(V y, V x) noexcept { return V{Sleef_cinz_atan2d1_u10purec(y[0], x[0])}; }
   // Within 3.5 ulp rather than 1: points along a line (geodesic_line.hpp).
   static void sincos35(V x, V& s, V& c) noexcept {
     const Sleef_double_2 r = Sleef_cinz_sincosd1_u35purec(x[0]);

@@ -28,7 +28,6 @@ struct Lanes {
     s = r.x;
     c = r.y;
   }
-  static V atan2(V y, V x) noexcept { return Sleef_cinz_atan2d4_u10avx(y, x); }
   // Within 3.5 ulp rather than 1: points along a line (geodesic_line.hpp).
   static void sincos35(V x, V& s, V& c) noexcept {
     const Sleef___m256d_2 r = Sleef_cinz_sincosd4_u35avx(x);

@@ -27,7 +27,6 @@ struct Lanes {
     s = r.x;
     c = r.y;
   }
-  static V atan2(V y, V x) noexcept { return Sleef_finz_atan2d4_u10avx2(y, x); }
   // Within 3.5 ulp rather than 1: points along a line (geodesic_line.hpp).
   static void sincos35(V x, V& s, V& c) noexcept {
     const Sleef___m256d_2 r = Sleef_finz_sincosd4_u35avx2(x);

@@ -27,7 +27,6 @@ struct Lanes {
     s = r.x;
     c = r.y;
   }
-  static V atan2(V y, V x) noexcept { return Sleef_finz_atan2d8_u10avx512f(y, x); }
   // Within 3.5 ulp rather than 1: points along a line (geodesic_line.hpp).
   static void sincos35(V x, V& s, V& c) noexcept {
     const Sleef___m512d_2 r = Sleef_finz_sincosd8_u35avx512f(x);

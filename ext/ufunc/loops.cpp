@@ -45,9 +45,13 @@ void run_range(const Operation& op, const Argument* args, std::size_t begin,
   const double* in[max_inputs];
   double* out[max_outputs];
   const Argument* outputs = args + op.nin;
-  // A broadcast scalar (stride 0) fills its buffer once, for every block.
+  // A broadcast scalar (stride 0) fills its buffer once, for every block,
+  // and the kernel hears of it.
+  unsigned fixed = 0;
   for (int k = 0; k < op.nin; ++k) {
-    if (args[k].step == 0) std::fill_n(in_buffer[k], block, *as_doubles(args[k].base));
+    if (args[k].step != 0) continue;
+    std::fill_n(in_buffer[k], block, *as_doubles(args[k].base));
+    fixed |= 1u << k;
   }
   for (std::size_t start = begin; start < end; start += block) {
     const std::size_t m = std::min(block, end - start);
@@ -66,7 +70,7 @@ void run_range(const Operation& op, const Argument* args, std::size_t begin,
       for (int j = 0; j < op.nin && direct; ++j) direct = !outputs[k].overlaps(args[j], start, m);
       out[k] = direct ? as_doubles(outputs[k].at(start)) : out_buffer[k];
     }
-    op.kernel(in, out, m);
+    op.kernel(in, out, m, fixed);
     for (int k = 0; k < op.nout; ++k) {
       if (out[k] != out_buffer[k]) continue;
       for (std::size_t i = 0; i < m; ++i) {

@@ -6,7 +6,9 @@
 // for the worker pool and each chunk into blocks, and hands every block to
 // the operation's kernel as contiguous doubles: an argument that already is
 // contiguous is passed in place, any other is gathered into a buffer (and an
-// output scattered from one) on the stack. An output that overlaps an input
+// output scattered from one) on the stack; a broadcast scalar fills its
+// buffer once, and the kernel is told which inputs those are, so that it can
+// work out once what they alone decide. An output that overlaps an input
 // (NumPy allows `out=` to be an input, element for element) is written
 // through a buffer too, after the kernel has read the whole block.
 // Nothing is allocated; any number of threads may run loops at once.
@@ -22,8 +24,11 @@ inline constexpr int max_inputs = 5;
 inline constexpr int max_outputs = 8;
 
 // n elements of contiguous inputs to contiguous outputs that overlap none of
-// them; in[k] and out[k] follow the operation's argument order.
-using Kernel = void (*)(const double* const* in, double* const* out, std::size_t n) noexcept;
+// them; in[k] and out[k] follow the operation's argument order. Bit k of
+// `fixed` says in[k] holds one value n times (a broadcast scalar), which a
+// kernel may use to compute what that input decides alone once.
+using Kernel = void (*)(const double* const* in, double* const* out, std::size_t n,
+                        unsigned fixed) noexcept;
 
 struct Operation {
   const char* name;

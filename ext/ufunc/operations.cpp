@@ -25,11 +25,11 @@ constexpr Grain libm_kernel{256, 64};    // tens of nanoseconds
 constexpr Grain solver_kernel{128, 32};  // about a hundred nanoseconds (a tenth of GeographicLib)
 constexpr Grain arithmetic{1 << 16, 1 << 14};  // one operation: memory bound below this
 
-void great_circle_distance(In in, Out out, std::size_t n) noexcept {
-  great_circle::great_circle_distance_n(in[0], in[1], in[2], in[3], out[0], n);
+void great_circle_distance(In in, Out out, std::size_t n, unsigned fixed) noexcept {
+  great_circle::great_circle_distance_n(in[0], in[1], in[2], in[3], out[0], n, fixed);
 }
 
-void great_circle_destination(In in, Out out, std::size_t n) noexcept {
+void great_circle_destination(In in, Out out, std::size_t n, unsigned) noexcept {
   for (std::size_t i = 0; i < n; ++i) {
     const auto [lat2, lon2] =
         great_circle::great_circle_destination(in[0][i], in[1][i], in[2][i], in[3][i]);
@@ -38,55 +38,61 @@ void great_circle_destination(In in, Out out, std::size_t n) noexcept {
   }
 }
 
-void geodesic_distance(In in, Out out, std::size_t n) noexcept {
-  geodesic::inverse_n(in[0], in[1], in[2], in[3], n, {.s12 = out[0]});
+void geodesic_distance(In in, Out out, std::size_t n, unsigned fixed) noexcept {
+  geodesic::inverse_n(in[0], in[1], in[2], in[3], n, {.s12 = out[0]}, fixed);
 }
 
-void geodesic_inverse(In in, Out out, std::size_t n) noexcept {
+void geodesic_inverse(In in, Out out, std::size_t n, unsigned fixed) noexcept {
   geodesic::inverse_n(in[0], in[1], in[2], in[3], n,
-                      {.s12 = out[0], .azi1 = out[1], .azi2 = out[2], .a12 = out[3]});
+                      {.s12 = out[0], .azi1 = out[1], .azi2 = out[2], .a12 = out[3]}, fixed);
 }
 
-void geodesic_inverse_full(In in, Out out, std::size_t n) noexcept {
+void geodesic_inverse_full(In in, Out out, std::size_t n, unsigned fixed) noexcept {
   geodesic::inverse_n(in[0], in[1], in[2], in[3], n,
                       {.s12 = out[0], .azi1 = out[1], .azi2 = out[2], .a12 = out[3],
-                       .m12 = out[4], .M12 = out[5], .M21 = out[6], .S12 = out[7]});
+                       .m12 = out[4], .M12 = out[5], .M21 = out[6], .S12 = out[7]},
+                      fixed);
 }
 
-void geodesic_destination(In in, Out out, std::size_t n) noexcept {
-  geodesic::direct_n(in[0], in[1], in[2], in[3], n, {.lat2 = out[0], .lon2 = out[1]});
+void geodesic_destination(In in, Out out, std::size_t n, unsigned fixed) noexcept {
+  geodesic::direct_n(in[0], in[1], in[2], in[3], n, {.lat2 = out[0], .lon2 = out[1]}, fixed);
 }
 
-void geodesic_direct(In in, Out out, std::size_t n) noexcept {
+void geodesic_direct(In in, Out out, std::size_t n, unsigned fixed) noexcept {
   geodesic::direct_n(in[0], in[1], in[2], in[3], n,
                      {.lat2 = out[0], .lon2 = out[1], .azi2 = out[2], .a12 = out[3],
-                      .m12 = out[4], .M12 = out[5], .M21 = out[6], .S12 = out[7]});
+                      .m12 = out[4], .M12 = out[5], .M21 = out[6], .S12 = out[7]},
+                     fixed);
 }
 
 // The point a fraction of the way along the geodesic from point 1 to
 // point 2: the inverse gives the line's length and azimuth, then the direct
-// problem walks fraction * s12 along it.
-void geodesic_intermediate(In in, Out out, std::size_t n) noexcept {
+// problem walks fraction * s12 along it. With both points fixed the
+// azimuth is too, and the direct problem has one line.
+void geodesic_intermediate(In in, Out out, std::size_t n, unsigned fixed) noexcept {
   constexpr std::size_t m = 256;
   double s12[m], azi1[m];
+  const unsigned points = fixed & 0b1111, line = points == 0b1111 ? 0b0111 : 0;
   for (std::size_t i = 0; i < n; i += m) {
     const std::size_t k = std::min(m, n - i);
-    geodesic::inverse_n(in[0] + i, in[1] + i, in[2] + i, in[3] + i, k, {.s12 = s12, .azi1 = azi1});
+    geodesic::inverse_n(in[0] + i, in[1] + i, in[2] + i, in[3] + i, k, {.s12 = s12, .azi1 = azi1},
+                        points);
     for (std::size_t j = 0; j < k; ++j) s12[j] *= in[4][i + j];
-    geodesic::direct_n(in[0] + i, in[1] + i, azi1, s12, k, {.lat2 = out[0] + i, .lon2 = out[1] + i});
+    geodesic::direct_n(in[0] + i, in[1] + i, azi1, s12, k, {.lat2 = out[0] + i, .lon2 = out[1] + i},
+                       line);
   }
 }
 
 template <double (*Convert)(double) noexcept>
-void conversion(In in, Out out, std::size_t n) noexcept {
+void conversion(In in, Out out, std::size_t n, unsigned) noexcept {
   for (std::size_t i = 0; i < n; ++i) out[0][i] = Convert(in[0][i]);
 }
 
-void dms_to_deg(In in, Out out, std::size_t n) noexcept {
+void dms_to_deg(In in, Out out, std::size_t n, unsigned) noexcept {
   for (std::size_t i = 0; i < n; ++i) out[0][i] = units::dms_to_deg(in[0][i], in[1][i], in[2][i]);
 }
 
-void deg_to_dms(In in, Out out, std::size_t n) noexcept {
+void deg_to_dms(In in, Out out, std::size_t n, unsigned) noexcept {
   for (std::size_t i = 0; i < n; ++i) {
     const units::Dms dms = units::deg_to_dms(in[0][i]);
     out[0][i] = dms.degrees;

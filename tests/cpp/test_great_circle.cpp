@@ -58,7 +58,7 @@ TEST(GreatCircleKernels, WidthsOfOneFamilyAndTheOnePairPathAgreeBitForBit) {
     const tarnu::dispatch::SphereKernel& kernel = isa->sphere;
     std::vector<double> out(n);
     kernel.distance_n(in.lat1.data(), in.lon1.data(), in.lat2.data(), in.lon2.data(), out.data(),
-                      n);
+                      n, 0);
     const std::vector<double>* leader = &out;
     for (const auto& [family, answers] : leaders) {
       if (std::strcmp(family, kernel.family) == 0) leader = &answers;

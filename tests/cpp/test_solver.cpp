@@ -44,11 +44,12 @@ std::vector<Problem> problems() {
   return p;
 }
 
-Results solve(const GeodesicKernel& k, Problem& p) {
+Results solve(const GeodesicKernel& k, Problem& p, unsigned fixed = 0) {
   Results r(p.in.size());
-  const auto& c = p.in.c;
-  p.inverse ? k.inverse_n(c[0].data(), c[1].data(), c[2].data(), c[3].data(), p.in.size(), r.inverse())
-            : k.direct_n(c[0].data(), c[1].data(), c[2].data(), c[3].data(), p.in.size(), r.direct());
+  const double *a = p.in.c[0].data(), *b = p.in.c[1].data(), *c = p.in.c[2].data(),
+               *d = p.in.c[3].data();
+  p.inverse ? k.inverse_n(a, b, c, d, p.in.size(), r.inverse(), fixed)
+            : k.direct_n(a, b, c, d, p.in.size(), r.direct(), fixed);
   return r;
 }
 
@@ -122,6 +123,30 @@ TEST(Solver, WidthsOfOneFamilyAgreeBitForBit) {
   }
 }
 
+// A point or a line that every element shares, said to be fixed, changes no
+// bit: the fixed point of either end, or start and azimuth, taken from a few
+// elements of each set (specials and NaN among them), at every width.
+TEST(Solver, FixedInputsChangeNoBit) {
+  for (const GeodesicKernel* k : supported()) {
+    for (Problem& p : problems()) {
+      for (const unsigned fixed : p.inverse ? std::vector{3u, 12u} : std::vector{7u}) {
+        for (const std::size_t from : {std::size_t{0}, p.in.size() / 3, p.in.size() - 5}) {
+          Problem q = p;
+          for (int j = 0; j < 4; ++j) {
+            if (fixed >> j & 1) q.in.c[j].assign(q.in.size(), p.in.c[j][from]);
+          }
+          const Results a = solve(*k, q), b = solve(*k, q, fixed);
+          for (int o = 0; o < 8; ++o) {
+            EXPECT_TRUE(std::equal(a.q[o].begin(), a.q[o].end(), b.q[o].begin(), same_bits))
+                << k->name << ' ' << p.name << " fixed " << fixed << " from " << from << ": "
+                << o;
+          }
+        }
+      }
+    }
+  }
+}
+
 // Every element of a short array, through the tail path and the cheaper
 // instances that skip unwanted outputs, equals the full answer for that
 // element, and nothing past n is written.
@@ -140,10 +165,11 @@ TEST(Solver, PartialOutputsAndShortArraysMatchTheFullAnswer) {
           for (auto& v : r.q) v.assign(n + 1, -7.0);
           double* o[8] = {};
           for (int w : wanted) o[w] = r.q[w].data();
+          const auto& [o0, o1, o2, o3, o4, o5, o6, o7] = o;
           if (p.inverse) {
-            k->inverse_n(c[0], c[1], c[2], c[3], n, {o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7]});
+            k->inverse_n(c[0], c[1], c[2], c[3], n, {o0, o1, o2, o3, o4, o5, o6, o7}, 0);
           } else {
-            k->direct_n(c[0], c[1], c[2], c[3], n, {o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7]});
+            k->direct_n(c[0], c[1], c[2], c[3], n, {o0, o1, o2, o3, o4, o5, o6, o7}, 0);
           }
           for (int w : wanted) {
             for (std::size_t i = 0; i < n; ++i) {

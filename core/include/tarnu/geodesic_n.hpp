@@ -84,13 +84,19 @@ struct DirectOutputs {
   double* S12 = nullptr;
 };
 
+// `fixed` says which input arrays hold one value n times over (bit k for
+// the k-th argument, as a broadcast scalar gives them); the answers are the
+// same to the bit, only what those inputs decide alone is computed once: a
+// point's reduced latitude (lat1 and lon1, or lat2 and lon2), or for the
+// direct problem with lat1, lon1 and azi1 all fixed, the whole geodesic line.
+
 // The shortest geodesic from (lat1[i], lon1[i]) to (lat2[i], lon2[i]).
 void inverse_n(const double* lat1, const double* lon1, const double* lat2, const double* lon2,
-               std::size_t n, const InverseOutputs& out) noexcept;
+               std::size_t n, const InverseOutputs& out, unsigned fixed = 0) noexcept;
 
 // The point s12[i] metres from (lat1[i], lon1[i]) along azimuth azi1[i].
 void direct_n(const double* lat1, const double* lon1, const double* azi1, const double* s12,
-              std::size_t n, const DirectOutputs& out) noexcept;
+              std::size_t n, const DirectOutputs& out, unsigned fixed = 0) noexcept;
 
 // Points along one geodesic: (lat2[j], lon2[j]) is the point s12[j] metres
 // (negative goes backwards) from (lat1, lon1) along azimuth azi1, for j < n.

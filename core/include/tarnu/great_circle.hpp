@@ -33,9 +33,12 @@ double great_circle_distance(double lat1, double lon1, double lat2, double lon2)
 
 // s12[i] = great_circle_distance(lat1[i], lon1[i], lat2[i], lon2[i]) for i < n,
 // a few lanes at a time (the widest vectors the CPU offers). The output may
-// not alias the inputs; the inputs may alias each other.
+// not alias the inputs; the inputs may alias each other. `fixed` says which
+// arrays hold one value n times over (bit k for the k-th argument): with
+// both of a point's, its cosine is computed once, to the same bits.
 void great_circle_distance_n(const double* lat1, const double* lon1, const double* lat2,
-                             const double* lon2, double* s12, std::size_t n) noexcept;
+                             const double* lon2, double* s12, std::size_t n,
+                             unsigned fixed = 0) noexcept;
 
 // The point reached from (lat1, lon1) after `distance` metres along the great
 // circle of initial `bearing`. Negative distances travel backwards. The
