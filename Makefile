@@ -162,6 +162,12 @@ ZIG_ENV = export ZIG=$$($(PY) -c 'import ziglang, os; print(os.path.dirname(zigl
 
 wheel: $(STAMPS)/wheel
 
+# auditwheel ARCH ARGS...: auditwheel offers the platform tags of the build
+# machine's architecture only, so it is told the wheel's; what it checks, it
+# reads from the ELF files, whatever the machine.
+AUDITWHEEL = $(PY) -c 'import platform, sys; arch = sys.argv.pop(1); platform.machine = lambda: arch; \
+    from auditwheel.main import main; sys.exit(main())'
+
 # $(call build-wheel,PYTHON,ARCH): a wheel from the sdist for PYTHON's version
 # on ARCH, built by PYTHON's venv. The module suffix and the platform tag are
 # the target's, not those of the Python that builds.
@@ -181,9 +187,9 @@ $(STAMPS)/wheel: $(STAMPS)/venv $(if $(PYTHON313),$(STAMPS)/venv313) $(SOURCES) 
 	$(if $(PYTHON313),$(foreach arch,$(WHEEL_ARCHS),$(call build-wheel,$(PY313),$(arch))), \
 	    @echo "Python 3.13 not found: no 3.13 wheels (set PYTHON313=/path/to/python3.13)")
 	for arch in $(WHEEL_ARCHS); do \
-	    LD_LIBRARY_PATH=$(abspath $(DEPS))/$$arch/lib PATH="$(abspath $(VENV))/bin:$$PATH" auditwheel repair \
-	        --plat manylinux_$(subst .,_,$(GLIBC_FLOOR))_$$arch --only-plat --wheel-dir $(DIST) $(WHEEL_BUILD)/*_$$arch.whl \
-	        || exit 1; done
+	    LD_LIBRARY_PATH=$(abspath $(DEPS))/$$arch/lib PATH="$(abspath $(VENV))/bin:$$PATH" $(AUDITWHEEL) $$arch \
+	        repair --plat manylinux_$(subst .,_,$(GLIBC_FLOOR))_$$arch --only-plat --wheel-dir $(DIST) \
+	        $(WHEEL_BUILD)/*_$$arch.whl || exit 1; done
 	@for w in $(DIST)/*.whl; do echo "$$w: $$(stat -c %s $$w) bytes, carries" \
 	    $$($(PY) -m zipfile -l $$w | grep -o 'tarnu[^ ]*\.so[^ ]*'); done
 	@touch $@
