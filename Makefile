@@ -325,9 +325,14 @@ ARM_PIP = $(PY313) -m pip install -q --only-binary=:all: --platform manylinux_2_
 test-aarch64: test-cpp-aarch64 test-python-aarch64
 
 # qemu-user 7.2 aborts a child forked from a threaded process once the child
-# starts threads of its own (TCG asserts cpu == current_cpu). The fork test
-# runs natively on x86-64 only.
+# starts threads of its own (TCG asserts cpu == current_cpu). The tests that
+# do so run natively on x86-64 only.
 QEMU_FORK_EXCLUDE := --exclude-regex '^Pool\.ForkAfterUse$$'
+QEMU_FORK_DESELECT := --deselect tests/test_batch.py::test_pool_size_results_and_fork \
+    --deselect tests/test_ufunc.py::test_threads_and_a_fork_share_one_pool
+# Dask, pandas and xarray: worker processes and large imports, minutes each
+# when emulated, and nothing that depends on the architecture.
+ARM_DESELECT := $(QEMU_FORK_DESELECT) -k 'not dask and not pandas'
 
 # Debian's libgeographiclib-dev exists for one architecture at a time; its
 # headers serve both, and its arm64 library comes with libgeographiclib23.
@@ -378,7 +383,7 @@ test-python-aarch64: $(STAMPS)/install-aarch64
 	cp -r tests README.md $(ARM)/tests/
 	cd $(ARM)/tests && TARNU_WHEEL=$$(ls $(abspath $(DIST))/tarnu-*-cp313-*_aarch64.whl) \
 	    $(abspath $(ARM_VENV))/bin/python -m pytest -q -p no:cacheprovider \
-	    --basetemp=$(abspath $(ARM))/pytest $(ARM_TESTS)
+	    --basetemp=$(abspath $(ARM))/pytest $(ARM_TESTS) $(ARM_DESELECT)
 
 $(STAMPS)/venv-aarch64: $(STAMPS)/aarch64-python requirements-dev.txt
 	rm -rf $(ARM_SITE) && mkdir -p $(ARM_SITE)
