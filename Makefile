@@ -219,11 +219,11 @@ $(DEPS)/%/pkgconfig/geographiclib.pc: $(STAMPS)/venv $(STAMPS)/debian | $(GEOGRA
 	        "Libs: -L$(abspath $(DEPS))/$*/lib -l$$name" "Cflags: -I$(abspath $(DEPS))/$*/include" \
 	        > $(@D)/$$file.pc; done
 
-# test-wheel: what a user gets, the repaired 3.12 wheel installed with its
+# test-wheel: what a user gets, the repaired 3.12 wheel for x86_64 installed with its
 # declared dependencies into a venv that holds only the test tools, and the
 # tests run from a directory where the source tree cannot shadow the package.
-# TARNU_WHEEL (the wheel's path) turns on tests/test_wheel.py: the copies of
-# GeographicLib and SLEEF inside the wheel are the ones loaded, the module runs
+# TARNU_WHEEL (the wheel's path) turns on tests/test_wheel.py: the libraries
+# inside the wheel are the ones loaded, the module runs
 # on older, emulated CPUs, and the README names the wheel by its file name. The venv is made anew when the requirements change, and the
 # wheel replaced in it when the wheel changes.
 WHEEL_TEST := build/wheel-test
@@ -233,7 +233,7 @@ WHEEL_TEST_PACKAGES := pytest geographiclib dask distributed hypothesis pandas x
 test-wheel: $(STAMPS)/install-wheel
 	rm -rf $(WHEEL_TEST) && mkdir -p $(WHEEL_TEST)
 	cp -r tests README.md $(WHEEL_TEST)/
-	cd $(WHEEL_TEST) && TARNU_WHEEL=$$(ls $(abspath $(DIST))/tarnu-*-cp312-*.whl) \
+	cd $(WHEEL_TEST) && TARNU_WHEEL=$$(ls $(abspath $(DIST))/tarnu-*-cp312-*_x86_64.whl) \
 	    $(abspath $(WHEEL_VENV))/bin/python -m pytest -q -p no:cacheprovider \
 	    --basetemp=$(abspath build/pytest-wheel) tests
 
@@ -246,7 +246,7 @@ $(STAMPS)/venv-wheel: requirements-dev.txt | $(STAMPS)/debian
 
 $(STAMPS)/install-wheel: $(STAMPS)/venv-wheel $(STAMPS)/wheel
 	$(WHEEL_VENV)/bin/python -m pip uninstall -q -y tarnu
-	$(WHEEL_VENV)/bin/python -m pip install -q $(DIST)/tarnu-*-cp312-*.whl -c requirements-dev.txt
+	$(WHEEL_VENV)/bin/python -m pip install -q $(DIST)/tarnu-*-cp312-*_x86_64.whl -c requirements-dev.txt
 	@touch $@
 
 install: $(STAMPS)/install
