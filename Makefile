@@ -328,11 +328,10 @@ test-aarch64: test-cpp-aarch64 test-python-aarch64
 # starts threads of its own (TCG asserts cpu == current_cpu). The tests that
 # do so run natively on x86-64 only.
 QEMU_FORK_EXCLUDE := --exclude-regex '^Pool\.ForkAfterUse$$'
-QEMU_FORK_DESELECT := --deselect tests/test_batch.py::test_pool_size_results_and_fork \
-    --deselect tests/test_ufunc.py::test_threads_and_a_fork_share_one_pool
-# Dask, pandas and xarray: worker processes and large imports, minutes each
-# when emulated, and nothing that depends on the architecture.
-ARM_DESELECT := $(QEMU_FORK_DESELECT) -k 'not dask and not pandas'
+# Under emulation pytest also leaves out those tests (their names say
+# "fork"), and pandas and xarray's (large imports, nothing that depends on
+# the architecture).
+ARM_DESELECT := -k 'not fork and not pandas'
 
 # Debian's libgeographiclib-dev exists for one architecture at a time; its
 # headers serve both, and its arm64 library comes with libgeographiclib23.
