@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
+from pathlib import Path
 from typing import Callable, Iterator
 
 from peers import (SPHERE_RADIUS, np_haversine, optional_module, py_destination, py_haversine,
@@ -172,6 +173,7 @@ class Variant:
     threads: str                        # the "threads" column; "" for this process's pool
     env: tuple[tuple[str, str], ...] = ()
     cpu_flag: str = ""                  # left out on CPUs without this /proc/cpuinfo flag
+    needs: str = ""                     # left out when this directory is missing
 
 
 HERE = Variant("", "")
@@ -182,8 +184,14 @@ AVX512_ONE = Variant("avx512-1", "1, TARNU_SIMD=avx512",
                      (("RAYON_NUM_THREADS", "1"), ("TARNU_SIMD", "avx512")), cpu_flag="avx512f")
 AVX2_ONE = Variant("avx2-1", "1, TARNU_SIMD=avx2",
                    (("RAYON_NUM_THREADS", "1"), ("TARNU_SIMD", "avx2")), cpu_flag="avx2")
+# The x86-64 manylinux wheel for this Python (zig's clang and libc++,
+# GeographicLib inside libtarnu), unpacked by `make bench` and imported ahead
+# of the installed build; one thread, as the "@1" rows it is set against.
+WHEEL_DIR = str(Path(__file__).resolve().parents[1] / "build" / "bench-wheel")
+WHEEL_ONE = Variant("wheel-1", "1, the manylinux wheel",
+                    (("RAYON_NUM_THREADS", "1"), ("PYTHONPATH", WHEEL_DIR)), needs=WHEEL_DIR)
 # Variables the variants set: this process clears them, so its rows time the defaults.
-CONTROLLED_ENV = ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS", "TARNU_SIMD")
+CONTROLLED_ENV = ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS", "TARNU_SIMD", "PYTHONPATH")
 
 
 @dataclass(frozen=True)
@@ -255,7 +263,7 @@ def pyproj_fwd(p):
 
 
 POOL_VARIANTS = (HERE, ONE_THREAD, TWO_THREADS)
-SOLVER_VARIANTS = (HERE, ONE_THREAD, TWO_THREADS, AVX512_ONE, AVX2_ONE)
+SOLVER_VARIANTS = (HERE, ONE_THREAD, TWO_THREADS, AVX512_ONE, AVX2_ONE, WHEEL_ONE)
 
 OPERATIONS = (
     Operation("array.great_circle_distance", "Great-circle distance over arrays (sphere)",
@@ -268,7 +276,7 @@ OPERATIONS = (
         Array("numpy.haversine", "NumPy vectorised haversine", PEER, lambda: np_haversine),
         Array("numkong.haversine", "NumKong haversine", PEER, using("numkong", lambda nk: nk.haversine),
               "pairs_radians", note="radians in"),
-        ufunc("great_circle_distance", variants=POOL_VARIANTS),
+        ufunc("great_circle_distance", variants=(*POOL_VARIANTS, WHEEL_ONE)),
         ufunc("great_circle_distance", "one_to_many", variants=(HERE, ONE_THREAD),
               key_suffix="[one_to_many]", note="one point against n"),
         ufunc("great_circle_distance", key_suffix="[out]", out=True, note="out="),

@@ -57,7 +57,8 @@ def child_env(v: Variant, pool: int) -> dict[str, str]:
 
 def is_present(row: Row, flags: set[str]) -> bool:
     return ((row.array.present is None or row.array.present())
-            and (not row.variant.cpu_flag or row.variant.cpu_flag in flags))
+            and (not row.variant.cpu_flag or row.variant.cpu_flag in flags)
+            and (not row.variant.needs or os.path.isdir(row.variant.needs)))
 
 
 def measure(s: Settings) -> Results:

@@ -13,6 +13,8 @@ namespace avx512 { extern const dispatch::Isa kernels; }
 namespace avx2 { extern const dispatch::Isa kernels; }
 namespace avx { extern const dispatch::Isa kernels; }
 namespace sse2 { extern const dispatch::Isa kernels; }
+#elif defined(__aarch64__)
+namespace advsimd { extern const dispatch::Isa kernels; }
 #endif
 namespace scalar { extern const dispatch::Isa kernels; }
 }  // namespace tarnu::isa
@@ -23,6 +25,8 @@ namespace {
 const Isa* const isas[] = {
 #if defined(__x86_64__)
     &isa::avx512::kernels, &isa::avx2::kernels, &isa::avx::kernels, &isa::sse2::kernels,
+#elif defined(__aarch64__)
+    &isa::advsimd::kernels,
 #endif
     &isa::scalar::kernels,
 };

@@ -33,16 +33,23 @@ inline constexpr double e2 = f * (2 - f);
 inline constexpr double ep2 = e2 / (f1 * f1);
 inline constexpr double n = f / (2 - f);
 inline constexpr double b = a * f1;
-// Authalic radius squared: (a^2 + b^2 atanh(e) / e) / 2.
-inline constexpr double c2 =
-    (a * a + (b * b) * (std::sqrt(e2) * std::atanh(std::sqrt(e2)) / e2)) / 2;
+// Authalic radius squared: (a^2 + b^2 atanh(e) / e) / 2, e = sqrt(e2).
+inline constexpr double c2 = 0x1.275444b27b961p+45;
 
 inline constexpr double tiny = 0x1p-511;  // sqrt(DBL_MIN): its square is still normal
 inline constexpr double tol0 = DBL_EPSILON;
 inline constexpr double tol2 = 0x1p-26;   // sqrt(tol0)
 // Below this arc (radians) a line is "really short": solved on the
 // auxiliary sphere without iterating.
-inline constexpr double etol2 = 0.1 * tol2 / std::sqrt(f * (1 - f / 2) / 2);
+inline constexpr double etol2 = 0x1.38e291574bf71p-25;  // 0.1 tol2 / sqrt(f (1 - f/2) / 2)
+
+// Clang cannot evaluate sqrt and atanh in a constant expression, so the two
+// values above are written out; GCC checks them against their formulas, each
+// result rounded once.
+#if !defined(__clang__)
+static_assert(c2 == (a * a + (b * b) * (std::sqrt(e2) * std::atanh(std::sqrt(e2)) / e2)) / 2);
+static_assert(etol2 == 0.1 * tol2 / std::sqrt(f * (1 - f / 2) / 2));
+#endif
 
 // Horner's rule on p[0..N] (highest power first).
 template <class T>
@@ -85,7 +92,8 @@ inline constexpr double C4_coeff[] = {
 
 constexpr std::array<double, 6> make_A3x() {
   std::array<double, 6> x{};
-  int o = 0, k = 0;
+  int o = 0;
+  std::size_t k = 0;
   for (int j = order - 1; j >= 0; --j) {
     const int m = std::min(order - j - 1, j);
     x[k++] = polyval(m, A3_coeff + o, n) / A3_coeff[o + m + 1];
@@ -96,7 +104,8 @@ constexpr std::array<double, 6> make_A3x() {
 
 constexpr std::array<double, 15> make_C3x() {
   std::array<double, 15> x{};
-  int o = 0, k = 0;
+  int o = 0;
+  std::size_t k = 0;
   for (int l = 1; l < order; ++l) {
     for (int j = order - 1; j >= l; --j) {
       const int m = std::min(order - j - 1, j);
@@ -109,7 +118,8 @@ constexpr std::array<double, 15> make_C3x() {
 
 constexpr std::array<double, 21> make_C4x() {
   std::array<double, 21> x{};
-  int o = 0, k = 0;
+  int o = 0;
+  std::size_t k = 0;
   for (int l = 0; l < order; ++l) {
     for (int j = order - 1; j >= l; --j) {
       const int m = order - j - 1;
@@ -153,7 +163,7 @@ constexpr std::array<double, order> reciprocals(const double* coeff) {
   int o = 0;
   for (int l = 1; l <= order; ++l) {
     const int m = (order - l) / 2;
-    r[l - 1] = 1 / coeff[o + m + 1];
+    r[static_cast<std::size_t>(l - 1)] = 1 / coeff[o + m + 1];
     o += m + 2;
   }
   return r;
@@ -168,7 +178,7 @@ inline void fourier(const double* coeff, const std::array<double, order>& inv, V
   int o = 0;
   for (int l = 1; l <= order; ++l) {
     const int m = (order - l) / 2;
-    c[l] = d * (polyval(m, coeff + o, eps2) * inv[l - 1]);
+    c[l] = d * (polyval(m, coeff + o, eps2) * inv[static_cast<std::size_t>(l - 1)]);
     o += m + 2;
     d = d * eps;
   }

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iomanip>
+#include <initializer_list>
+#include <iterator>
 
 #include "dispatch.hpp"
 #include "solver_cases.hpp"
@@ -186,20 +188,20 @@ TEST(Solver, PartialOutputsAndShortArraysMatchTheFullAnswer) {
 }
 
 TEST(Simd, ParsesExactNamesAndIgnoresOthers) {
-  const struct {
-    const char* value;
-    simd::Width want;
-  } cases[] = {{"avx512", simd::Width::avx512}, {"avx2", simd::Width::avx2},
-               {"avx", simd::Width::avx},       {"sse2", simd::Width::sse2},
-               {"scalar", simd::Width::scalar}, {"AVX", simd::Width::avx2 /* the fallback */},
-               {"", simd::Width::avx2},         {"avx2 ", simd::Width::avx2},
-               {nullptr, simd::Width::avx2}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(simd::parse_width(c.value, simd::Width::avx2), c.want) << (c.value ? c.value : "null");
+  // Each name of this architecture's table gives its width.
+  for (std::size_t w = 0; w < std::size(simd::width_names); ++w) {
+    EXPECT_EQ(simd::parse_width(simd::width_names[w], simd::Width::scalar), static_cast<simd::Width>(w))
+        << simd::width_names[w];
+  }
+  // Anything else gives the fallback: near misses, and names no architecture has.
+  const auto widest = static_cast<simd::Width>(std::size(simd::width_names) - 1);
+  for (const char* value :
+       std::initializer_list<const char*>{"SCALAR", "Scalar", "scalar ", "", "sse", "neon", "x86", nullptr}) {
+    EXPECT_EQ(simd::parse_width(value, widest), widest) << (value ? value : "null");
   }
 }
 
-// CTest runs this once more under TARNU_SIMD=sse2 and avx: both the solver
+// CTest runs this once more under each cap below the widest: both the solver
 // and the sphere must stay within the cap, and never above the CPU.
 TEST(Simd, KernelsStayWithinTheCap) {
   const simd::Width cap = simd::parse_width(std::getenv("TARNU_SIMD"), simd::cpu_width());

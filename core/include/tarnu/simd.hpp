@@ -21,9 +21,12 @@ namespace tarnu::simd {
 // four, with FMA; avx512: eight (AVX-512F with FMA).
 enum class Width { scalar, sse2, avx, avx2, avx512 };
 inline constexpr const char* width_names[] = {"scalar", "sse2", "avx", "avx2", "avx512"};
+#elif defined(__aarch64__)
+// advsimd: two lanes (NEON), with FMA.
+enum class Width { scalar, advsimd };
+inline constexpr const char* width_names[] = {"scalar", "advsimd"};
 #else
-enum class Width { scalar };
-inline constexpr const char* width_names[] = {"scalar"};
+#error "tarnu's kernels are written for x86-64 and aarch64"
 #endif
 
 // The widest width this CPU (and its operating system) supports.
