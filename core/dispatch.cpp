@@ -1,5 +1,10 @@
 #include "dispatch.hpp"
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +54,40 @@ const Isa& selected() noexcept {
   static const Isa& chosen = choose();
   return chosen;
 }
+
+#if defined(__x86_64__)
+namespace {
+
+X86Features probe_x86() noexcept {
+  X86Features f{};
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return f;
+  f.sse2 = (edx & bit_SSE2) != 0;
+  // XGETBV exists only where the OS has enabled it (OSXSAVE).
+  std::uint64_t xcr0 = 0;
+  if ((ecx & bit_OSXSAVE) != 0) {
+    unsigned lo = 0, hi = 0;
+    __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    xcr0 = (std::uint64_t{hi} << 32) | lo;
+  }
+  const bool ymm = (xcr0 & 0x6) == 0x6;     // SSE and AVX state
+  const bool zmm = (xcr0 & 0xe6) == 0xe6;   // and opmask, ZMM_Hi256, Hi16_ZMM
+  f.avx = ymm && (ecx & bit_AVX) != 0;
+  f.fma = ymm && (ecx & bit_FMA) != 0;
+  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0) {
+    f.avx2 = ymm && (ebx & bit_AVX2) != 0;
+    f.avx512f = zmm && (ebx & bit_AVX512F) != 0;
+  }
+  return f;
+}
+
+}  // namespace
+
+const X86Features& x86_features() noexcept {
+  static const X86Features features = probe_x86();
+  return features;
+}
+#endif
 
 }  // namespace tarnu::dispatch
 

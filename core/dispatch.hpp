@@ -60,4 +60,20 @@ std::span<const Isa* const> registry() noexcept;
 // The first of the registry the CPU supports within simd::simd_width().
 const Isa& selected() noexcept;
 
+#if defined(__x86_64__)
+// What this x86-64 CPU can run, asked of the CPU itself (CPUID) and of the
+// operating system (XGETBV: which registers it saves on a context switch).
+// The compiler's __builtin_cpu_supports depends on its runtime library
+// having run an initialiser first, which not every toolchain's runtime
+// does inside a shared library: the wheels' would report no features at all.
+struct X86Features {
+  bool sse2;
+  bool avx;      // and the OS saves the YMM registers
+  bool fma;      // and the OS saves the YMM registers
+  bool avx2;     // and the OS saves the YMM registers
+  bool avx512f;  // and the OS saves the ZMM and mask registers
+};
+const X86Features& x86_features() noexcept;
+#endif
+
 }  // namespace tarnu::dispatch

@@ -49,7 +49,7 @@ struct Pair {
   static V asin(V x) noexcept { return Sleef_cinz_asind2_u10sse2(x); }
 };
 
-bool cpu_supports() noexcept { return __builtin_cpu_supports("avx"); }
+bool cpu_supports() noexcept { return dispatch::x86_features().avx; }
 
 }  // namespace
 

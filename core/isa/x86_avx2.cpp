@@ -48,7 +48,8 @@ struct Pair {
 };
 
 bool cpu_supports() noexcept {
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  const dispatch::X86Features& cpu = dispatch::x86_features();
+  return cpu.avx2 && cpu.fma;
 }
 
 }  // namespace

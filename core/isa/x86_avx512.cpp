@@ -49,10 +49,11 @@ struct Pair {
   static V asin(V x) noexcept { return Sleef_finz_asind2_u10avx2128(x); }
 };
 
-// libgcc's feature bits already account for the OS saving the wider
-// registers (XCR0): under an OS without AVX-512 state this is false.
+// The features account for the OS saving the wider registers (XCR0):
+// under an OS without AVX-512 state this is false.
 bool cpu_supports() noexcept {
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma");
+  const dispatch::X86Features& cpu = dispatch::x86_features();
+  return cpu.avx512f && cpu.fma;
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ struct Lanes {
   static bool any(M m) noexcept { return bits(m) != 0; }
 };
 
-bool cpu_supports() noexcept { return __builtin_cpu_supports("sse2"); }
+bool cpu_supports() noexcept { return dispatch::x86_features().sse2; }
 
 }  // namespace
 

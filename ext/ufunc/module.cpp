@@ -2,10 +2,12 @@
 // ufunc with one float64 loop. NumPy casts other numeric inputs to float64
 // by its own rules, broadcasts, allocates or checks the outputs, and runs the
 // loop without the interpreter lock, since nothing in it touches Python.
-#include <cfenv>
-#include <memory>
+#include <GeographicLib/Config.h>
+#include <sleef.h>
 
+#include <cfenv>
 #include <iterator>
+#include <memory>
 
 #include "loops.hpp"
 #include "shared/module.hpp"
@@ -17,6 +19,9 @@ namespace tarnu::py::ufunc {
 namespace {
 
 static_assert(sizeof(npy_intp) == sizeof(std::ptrdiff_t));
+
+#define TARNU_STRINGIFY_(x) #x
+#define TARNU_STRINGIFY(x) TARNU_STRINGIFY_(x)
 
 void loop(char** args, const npy_intp* dimensions, const npy_intp* steps, void* data) {
   run(*static_cast<const Operation*>(data), args, reinterpret_cast<const std::ptrdiff_t*>(steps),
@@ -45,20 +50,26 @@ PyObject* runtime(PyObject*, PyObject*) noexcept {
       if (name == nullptr) return nullptr;
       PyTuple_SET_ITEM(names.get(), i, name);  // steals
     }
-    return Py_BuildValue("{s:{s:s,s:s,s:n},s:{s:s,s:s,s:n},s:O,s:n}",
+    // The versions whose headers the library was built with.
+    constexpr char sleef_version[] = TARNU_STRINGIFY(SLEEF_VERSION_MAJOR) "." TARNU_STRINGIFY(
+        SLEEF_VERSION_MINOR) "." TARNU_STRINGIFY(SLEEF_VERSION_PATCHLEVEL);
+    return Py_BuildValue("{s:{s:s,s:s,s:n},s:{s:s,s:s,s:n},s:O,s:n,s:{s:s,s:s}}",
                          "sphere", "isa", sphere.isa, "family", sphere.family, "lanes",
                          static_cast<Py_ssize_t>(sphere.lanes),
                          "solver", "isa", solver.isa, "family", solver.family, "lanes",
                          static_cast<Py_ssize_t>(solver.lanes),
                          "simd_names", names.get(),
-                         "threads", static_cast<Py_ssize_t>(pool::thread_count()));
+                         "threads", static_cast<Py_ssize_t>(pool::thread_count()),
+                         "versions", "GeographicLib", GEOGRAPHICLIB_VERSION_STRING, "SLEEF",
+                         sleef_version);
   });
 }
 
 PyMethodDef functions[] = {
     {"_runtime", runtime, METH_NOARGS,
      "_runtime()\n--\n\nThe kernel of each family that runs in this process (instruction "
-     "set, SLEEF family, lanes), the valid TARNU_SIMD values and the worker pool's size."},
+     "set, SLEEF family, lanes), the valid TARNU_SIMD values, the worker pool's size and "
+     "the versions of GeographicLib and SLEEF built with."},
     {nullptr, nullptr, 0, nullptr},
 };
 

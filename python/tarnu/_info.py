@@ -1,6 +1,6 @@
 """What runs in this process, for ``tarnu info``: the version, the kernel of
 each vectorised family, the worker pool's size and the native libraries
-loaded."""
+with their files."""
 
 from __future__ import annotations
 
@@ -35,13 +35,17 @@ def report() -> str:
     lines = [f"tarnu {__version__}"]
     for family in ("sphere", "solver"):
         kernel = runtime[family]
-        lines.append(f"{family} kernel: {kernel['isa']}, {kernel['lanes']} doubles per vector, "
-                     f"SLEEF {kernel['family']}")
+        lanes = kernel["lanes"]
+        lines.append(f"{family} kernel: {kernel['isa']}, {lanes} double{'s' * (lanes != 1)} "
+                     f"per vector, SLEEF {kernel['family']}")
     names = runtime["simd_names"]
     cap = os.environ.get("TARNU_SIMD") or "(unset)"
     ignored = ", ignored" if cap != "(unset)" and cap not in names else ""
     lines.append(f"TARNU_SIMD: {cap}{ignored} (one of {', '.join(names)})")
     lines.append(f"threads: {runtime['threads']}")
+    versions = runtime["versions"]
     for label, paths in loaded_libraries().items():
-        lines.append(f"{label}: {', '.join(paths) or 'not loaded'}")
+        # A wheel links GeographicLib into libtarnu itself: no file of its own.
+        where = ", ".join(paths) or ("built into libtarnu" if label in versions else "not loaded")
+        lines.append(f"{label}: " + ", ".join(filter(None, [versions.get(label), where])))
     return "\n".join(lines)

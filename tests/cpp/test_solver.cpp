@@ -213,4 +213,18 @@ TEST(Simd, KernelsStayWithinTheCap) {
   EXPECT_STREQ(simd::sphere_kernel().isa, simd::width_name(simd::simd_width()));
 }
 
+#if defined(__x86_64__) && !defined(__clang__)
+// The dispatch asks the CPU itself; libgcc, which does initialise itself in
+// an executable, must agree on every feature.
+TEST(Simd, CpuProbeAgreesWithLibgcc) {
+  __builtin_cpu_init();
+  const dispatch::X86Features& cpu = dispatch::x86_features();
+  EXPECT_EQ(cpu.sse2, bool(__builtin_cpu_supports("sse2")));
+  EXPECT_EQ(cpu.avx, bool(__builtin_cpu_supports("avx")));
+  EXPECT_EQ(cpu.fma, bool(__builtin_cpu_supports("fma")));
+  EXPECT_EQ(cpu.avx2, bool(__builtin_cpu_supports("avx2")));
+  EXPECT_EQ(cpu.avx512f, bool(__builtin_cpu_supports("avx512f")));
+}
+#endif
+
 }  // namespace
