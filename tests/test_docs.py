@@ -4,6 +4,7 @@ console blocks run in a shell; and a reference page for every public name."""
 
 import argparse
 import importlib
+import os
 import pkgutil
 import re
 import subprocess
@@ -19,6 +20,7 @@ from conftest import SANITIZED, assert_same_output, run_examples
 DOCS = Path(__file__).resolve().parents[1] / "docs"
 pytestmark = pytest.mark.skipif(not DOCS.is_dir(), reason="no docs/ beside tests/")
 PAGES = sorted(p for p in DOCS.rglob("*.rst") if "_build" not in p.parts)
+SANITIZER_VARIABLES = ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC")
 CONSOLE = re.compile(r"^( *)\.\. code-block:: console\n\n(.*?)(?=^\1?\S|\Z)", re.M | re.S)
 
 
@@ -51,10 +53,12 @@ def console_examples():
 def test_docs_console_examples(commands, tmp_path):
     """The commands of one page, in order, in one directory (a later command
     may read a file an earlier one wrote)."""
-    path = f"{sysconfig.get_path('scripts')}:/usr/bin:/bin"
+    env = {"PATH": f"{sysconfig.get_path('scripts')}:/usr/bin:/bin"}
+    # Nothing else of the caller's, but the sanitizer run's preloads and options.
+    env |= {k: v for k, v in os.environ.items() if k in SANITIZER_VARIABLES}
     for command, output in commands:
         result = subprocess.run(["bash", "-c", command], cwd=tmp_path, capture_output=True,
-                                text=True, timeout=60, env={"PATH": path})
+                                text=True, timeout=60, env=env)
         assert result.returncode == 0, (command, result.stderr)
         assert_same_output(result.stdout, output)
 
