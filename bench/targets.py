@@ -149,7 +149,6 @@ TARGETS = (
            memory_ratio(UF_INV), "≤", 1.25),
     Target("`ufunc.great_circle_distance` with `out=` at {n}: peak extra memory under 1 MB",
            memory_mb(UF_GC + "[out]"), "≤", 1.0),
-    # the vectorised WGS84 solver behind the ellipsoid ufuncs
     # the manylinux wheel's build against the source build of this machine
     Target("`ufunc.great_circle_distance` from the x86-64 wheel, 1 thread, ≤ 1.05× the time of the "
            "source build at {n}",
@@ -157,6 +156,7 @@ TARGETS = (
     Target("`ufunc.geodesic_distance` from the x86-64 wheel, 1 thread, ≤ 1.05× the time of the "
            "source build at {n}",
            time_ratio(UF_GD + "@wheel-1", UF_GD + "@1"), "≤", 1.05),
+    # the vectorised WGS84 solver behind the ellipsoid ufuncs
     Target("`ufunc.geodesic_distance`, AVX-512, 1 thread, ≤ 80 ns per pair at {n}",
            ns_per_element(UF_GD + "@avx512-1"), "≤", 80),
     Target("`ufunc.geodesic_distance`, AVX-512, 1 thread, level with NumKong `vincenty` (≤ 1× its "
